@@ -1,0 +1,18 @@
+# Cross toolchain: 64-bit Windows through mingw-w64 with posix threads.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(FERNQUILL_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${FERNQUILL_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${FERNQUILL_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${FERNQUILL_MINGW_PREFIX}-windres)
+set(CMAKE_OBJDUMP ${FERNQUILL_MINGW_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${FERNQUILL_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Static runtime: the exe must run on a bare Windows without mingw DLLs beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

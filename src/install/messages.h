@@ -1,0 +1,22 @@
+// The worker's private messages to the setup window and the two operations that post texts.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+inline constexpr UINT WM_SETUP_STATUS = WM_APP + 1;    // lParam: new std::wstring, owned by the receiver
+inline constexpr UINT WM_SETUP_PROGRESS = WM_APP + 2;  // wParam: percent 0..100
+inline constexpr UINT WM_SETUP_FINISHED = WM_APP + 3;  // wParam: 1 success, 0 failure
+
+// Written once before any run starts, read from the worker afterwards.
+extern HWND g_setupWindow;
+
+// Moves the text into a heap object and posts it; the caller's string is left empty.
+void PostStatus(std::wstring& text);
+void PostStatus(std::wstring&& text);
+
+void PostProgress(unsigned percent);
+
+// Posts the final text and WM_SETUP_FINISHED, then balances the worker's CoInitializeEx.
+void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text);

@@ -1,0 +1,178 @@
+// Test equipment shared by the suites.
+#include "test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+#include "install/messages.h"
+
+namespace test_support {
+namespace {
+
+constexpr wchar_t kRecorderClass[] = L"FernquillTestRecorder";
+
+LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RegisterRecorderClass() {
+  static const ATOM atom = [] {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = RecorderProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kRecorderClass;
+    return ::RegisterClassExW(&windowClass);
+  }();
+  if (atom == 0) throw std::runtime_error("cannot register the recorder window class");
+}
+
+bool IsWorkerMessage(UINT message) {
+  return message == WM_SETUP_STATUS || message == WM_SETUP_PROGRESS || message == WM_SETUP_FINISHED;
+}
+
+RecordedMessage Record(const MSG& msg) {
+  RecordedMessage recorded;
+  recorded.message = msg.message;
+  recorded.wParam = msg.wParam;
+  if (msg.message == WM_SETUP_STATUS && msg.lParam != 0) {
+    std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
+    recorded.hasText = true;
+    recorded.text = *text;
+  }
+  return recorded;
+}
+
+}  // namespace
+
+MessageRecorder::MessageRecorder() {
+  RegisterRecorderClass();
+  window_ = ::CreateWindowExW(0, kRecorderClass, L"recorder", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              ::GetModuleHandleW(nullptr), nullptr);
+  if (window_ == nullptr) throw std::runtime_error("cannot create the recorder window");
+  previous_ = g_setupWindow;
+  g_setupWindow = window_;
+}
+
+MessageRecorder::~MessageRecorder() {
+  Drain();  // frees texts nobody asked for
+  g_setupWindow = previous_;
+  ::DestroyWindow(window_);
+}
+
+std::vector<RecordedMessage> MessageRecorder::Drain() {
+  std::vector<RecordedMessage> messages;
+  MSG msg;
+  while (::PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+    if (IsWorkerMessage(msg.message)) {
+      messages.push_back(Record(msg));
+    } else {
+      ::DispatchMessageW(&msg);
+    }
+  }
+  return messages;
+}
+
+std::vector<RecordedMessage> MessageRecorder::PumpUntilFinished(DWORD timeoutMs) {
+  std::vector<RecordedMessage> messages;
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    for (RecordedMessage& message : Drain()) {
+      const bool finished = message.message == WM_SETUP_FINISHED;
+      messages.push_back(std::move(message));
+      if (finished) return messages;
+    }
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) return messages;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+  }
+}
+
+std::vector<unsigned> ProgressValues(const std::vector<RecordedMessage>& messages) {
+  std::vector<unsigned> values;
+  for (const RecordedMessage& message : messages) {
+    if (message.message == WM_SETUP_PROGRESS) values.push_back(static_cast<unsigned>(message.wParam));
+  }
+  return values;
+}
+
+std::vector<std::wstring> StatusTexts(const std::vector<RecordedMessage>& messages) {
+  std::vector<std::wstring> texts;
+  for (const RecordedMessage& message : messages) {
+    if (message.message == WM_SETUP_STATUS) texts.push_back(message.text);
+  }
+  return texts;
+}
+
+TempFolder::TempFolder(const std::wstring& hint) {
+  static std::atomic<unsigned> counter{0};
+  wchar_t temp[MAX_PATH + 1] = {};
+  if (::GetTempPathW(MAX_PATH + 1, temp) == 0) throw std::runtime_error("no temporary folder");
+  path_ = std::filesystem::path(temp) / (L"fq-" + hint + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+                                         L"-" + std::to_wstring(counter++));
+  std::error_code error;
+  std::filesystem::remove_all(path_, error);
+  std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code error;
+  // Tests may leave read-only files behind; clear the flag so the folder really goes.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::filesystem::remove_all(path_, error);
+}
+
+ScopedEnvironment::ScopedEnvironment(const std::wstring& name, const std::wstring* value) : name_(name) {
+  wchar_t buffer[32768];
+  const DWORD length = ::GetEnvironmentVariableW(name.c_str(), buffer, 32768);
+  had_ = length > 0 && length < 32768;
+  if (had_) old_.assign(buffer, length);
+  ::SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  ::SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr);
+}
+
+std::wstring BuildDir() {
+  wchar_t buffer[32768];
+  const DWORD length = ::GetEnvironmentVariableW(L"FERNQUILL_BUILD_DIR_WIN", buffer, 32768);
+  if (length == 0 || length >= 32768) {
+    throw std::runtime_error("FERNQUILL_BUILD_DIR_WIN is not set: run tests through the wine-run wrapper");
+  }
+  return std::wstring(buffer, length);
+}
+
+std::wstring EquipmentPath(const std::wstring& name) { return BuildDir() + L"\\equipment\\" + name; }
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed,
+                        nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace test_support

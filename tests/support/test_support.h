@@ -1,0 +1,86 @@
+// Test equipment shared by the suites: a window that records worker messages, temp folders, paths.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+struct RecordedMessage {
+  UINT message = 0;
+  WPARAM wParam = 0;
+  bool hasText = false;  // WM_SETUP_STATUS with a string object
+  std::wstring text;
+};
+
+// A hidden window of the calling thread that stands in for the setup window: it becomes
+// g_setupWindow for its lifetime and records what arrives, freeing status texts as the window does.
+class MessageRecorder {
+ public:
+  MessageRecorder();
+  ~MessageRecorder();
+  MessageRecorder(const MessageRecorder&) = delete;
+  MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+  HWND window() const { return window_; }
+
+  // Everything queued so far, in arrival order.
+  std::vector<RecordedMessage> Drain();
+
+  // Pumps until WM_SETUP_FINISHED arrives or the time runs out; returns all messages seen.
+  std::vector<RecordedMessage> PumpUntilFinished(DWORD timeoutMs);
+
+ private:
+  HWND window_ = nullptr;
+  HWND previous_ = nullptr;
+};
+
+// Only the WM_SETUP_PROGRESS values, in order.
+std::vector<unsigned> ProgressValues(const std::vector<RecordedMessage>& messages);
+// Only the status texts, in order.
+std::vector<std::wstring> StatusTexts(const std::vector<RecordedMessage>& messages);
+
+// A fresh, empty folder in the Windows temporary folder, removed with everything in it at the end.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::wstring& hint = L"t");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::wstring str() const { return path_.wstring(); }
+  std::filesystem::path operator/(const std::wstring& relative) const { return path_ / relative; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets an environment variable of this process for a scope (GetTempPathW reads TMP and TEMP).
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const std::wstring& name, const std::wstring* value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::wstring name_;
+  bool had_ = false;
+  std::wstring old_;
+};
+
+// The build tree as a Windows path (Z:\...), from the Wine wrapper's environment.
+std::wstring BuildDir();
+// A program or file of the test equipment folder of the build.
+std::wstring EquipmentPath(const std::wstring& name);
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);
+
+std::string WideToUtf8(const std::wstring& text);
+
+}  // namespace test_support
