@@ -74,8 +74,8 @@ struct BodySinks {
 std::uint64_t QueryContentLength(HINTERNET request) {
   wchar_t text[64] = {};
   DWORD size = sizeof(text);
-  if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text,
-                             &size, WINHTTP_NO_HEADER_INDEX)) {
+  if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
     return 0;
   }
   text[63] = L'\0';

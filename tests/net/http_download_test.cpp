@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -45,6 +46,23 @@ Result Download(const std::wstring& url, const std::filesystem::path* target, st
   return result;
 }
 
+// The path of a raw answer: head and body sent as they stand, then the connection closes.
+std::wstring RawAnswer(const std::string& head, const std::string& body) {
+  const auto escape = [](const std::string& bytes) {
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    std::wstring out;
+    for (unsigned char c : bytes) {
+      if (std::isalnum(c)) {
+        out.push_back(static_cast<wchar_t>(c));
+      } else {
+        out += {L'%', kHex[c >> 4], kHex[c & 15]};
+      }
+    }
+    return out;
+  };
+  return L"/_/raw?head=" + escape(head) + L"&body=" + escape(body);
+}
+
 bool Exists(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::exists(path, error);
@@ -57,8 +75,8 @@ TEST(DownloadRules, OnlyTwoHundredsAreSuccess) {
   const struct {
     std::uint32_t status;
     bool success;
-  } cases[] = {{0, false},   {100, false}, {199, false}, {200, true},  {204, true},
-               {299, true},  {300, false}, {302, false}, {404, false}, {0xFFFFFFFFu, false}};
+  } cases[] = {{0, false},  {100, false}, {199, false}, {200, true},  {204, true},
+               {299, true}, {300, false}, {302, false}, {404, false}, {0xFFFFFFFFu, false}};
   for (const auto& c : cases) EXPECT_EQ(IsSuccessStatus(c.status), c.success) << c.status;
 }
 
@@ -86,9 +104,16 @@ TEST(DownloadRules, ProgressIsTruncatedPercentCappedAtHundred) {
     std::uint64_t announced;
     unsigned percent;
   } cases[] = {
-      {65536, 196608, 33},   {131072, 196608, 66},  {196608, 196608, 100}, {1, 3, 33},
-      {2, 3, 66},            {0, 10, 0},            {99, 100, 99},         {250, 100, 100},
-      {1, 1000000000000, 0}, {4294967296ull * 50, 4294967296ull * 100, 50},
+      {65536, 196608, 33},
+      {131072, 196608, 66},
+      {196608, 196608, 100},
+      {1, 3, 33},
+      {2, 3, 66},
+      {0, 10, 0},
+      {99, 100, 99},
+      {250, 100, 100},
+      {1, 1000000000000, 0},
+      {4294967296ull * 50, 4294967296ull * 100, 50},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ProgressPercent(c.received, c.announced), c.percent) << c.received << "/" << c.announced;
@@ -100,7 +125,7 @@ TEST(DownloadRules, AShortBodyIsOnlyOneBelowAnAnnouncedLength) {
   EXPECT_TRUE(IsBodyShort(0, 1));
   EXPECT_FALSE(IsBodyShort(1000000, 1000000));
   EXPECT_FALSE(IsBodyShort(1000001, 1000000));  // more than announced stays accepted
-  EXPECT_FALSE(IsBodyShort(5, 0));               // nothing announced
+  EXPECT_FALSE(IsBodyShort(5, 0));              // nothing announced
   EXPECT_FALSE(IsBodyShort(0, 0));
 }
 
@@ -160,6 +185,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SendFailureCase{"refused_port", [](const Site&) { return std::wstring(L"https://localhost:1/x"); },
                         ERROR_WINHTTP_CANNOT_CONNECT},
+        SendFailureCase{"empty_host",
+                        [](const Site&) { return std::wstring(L"https:///updates/latest.txt"); },
+                        ERROR_WINHTTP_CANNOT_CONNECT},
+        SendFailureCase{"port_zero", [](const Site&) { return std::wstring(L"https://localhost:0/x"); },
+                        ERROR_WINHTTP_CANNOT_CONNECT},
+        SendFailureCase{"not_http_at_all",
+                        [](const Site& site) { return site.Url(RawAnswer("garbage\r\n\r\n", "hi")); },
+                        ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
+        SendFailureCase{"closed_without_answer", [](const Site& site) { return site.Url(RawAnswer("", "")); },
+                        ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
         SendFailureCase{"unknown_host",
                         [](const Site&) { return std::wstring(L"https://host.invalid/updates/latest.txt"); },
                         ERROR_WINHTTP_NAME_NOT_RESOLVED},
@@ -169,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                                           test_server::Url(site.Path(L"/_/bytes/10"), Listener::kPlainHttp));
                         },
                         ERROR_WINHTTP_REDIRECT_FAILED},
-        SendFailureCase{"untrusted_ca", [](const Site& site) { return site.Url(L"/x", Listener::kUntrustedCa); },
+        SendFailureCase{"untrusted_ca",
+                        [](const Site& site) { return site.Url(L"/x", Listener::kUntrustedCa); },
                         kCertificateRefused},
         SendFailureCase{"certificate_for_another_host",
                         [](const Site& site) { return site.Url(L"/x", Listener::kWrongHost); },
@@ -179,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
                         kCertificateRefused},
         SendFailureCase{"tls_to_a_plain_http_port",
                         [](const Site& site) {
-                          return L"https://localhost:" + std::to_wstring(test_server::Port(Listener::kPlainHttp)) +
-                                 site.Path(L"/x");
+                          return L"https://localhost:" +
+                                 std::to_wstring(test_server::Port(Listener::kPlainHttp)) + site.Path(L"/x");
                         },
                         kCertificateRefused}),
     [](const ::testing::TestParamInfo<SendFailureCase>& info) { return std::string(info.param.name); });
@@ -197,7 +233,8 @@ TEST(HttpDownloadErrorText, IsTheNumberWhereWinHttpHasNoMessageTable) {
 TEST(HttpDownloadRedirect, ToAnotherHttpsPathIsFollowed) {
   Site site;
   std::string body;
-  const Result result = Download(site.Url(L"/_/redirect/302?to=" + site.Path(L"/_/bytes/1000")), nullptr, &body);
+  const Result result =
+      Download(site.Url(L"/_/redirect/302?to=" + site.Path(L"/_/bytes/1000")), nullptr, &body);
   ASSERT_TRUE(result.ok) << WideToUtf8(result.error);
   EXPECT_EQ(body, GeneratedBytes(1000));
   const auto requests = site.Requests();
@@ -231,6 +268,14 @@ TEST_P(HttpDownloadStatus, OutsideTwoHundredsFailsAndLeavesNoFile) {
 // 300 and 399 are not followed; 304 has no body at all. (A 301 without Location fails in Wine's
 // WinHttpReceiveResponse with 12150 instead of arriving as its status.)
 INSTANTIATE_TEST_SUITE_P(Codes, HttpDownloadStatus, ::testing::Values(300, 304, 399, 403, 404, 500, 599));
+
+TEST(HttpDownloadStatus, AStatusThatIsNoNumberReadsAsZero) {
+  Site site;
+  const Result result =
+      Download(site.Url(RawAnswer("HTTP/1.1 abc OK\r\nContent-Length: 2\r\n\r\n", "hi")), nullptr, nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, L"Сервер вернул HTTP 0");
+}
 
 TEST(HttpDownloadStatus, NotFoundLeavesAnExistingFileAsItWas) {
   Site site;
@@ -354,8 +399,9 @@ TEST(HttpDownloadBody, AnyTwoHundredIsAcceptedEvenWithoutABody) {
     const wchar_t* path;
     std::size_t size;
   } cases[] = {
-      {L"/_/status/204", 0}, {L"/_/bytes/0", 0}, {L"/_/bytes/5?status=201", 5},
-      {L"/_/bytes/7?status=299", 7}, {L"/_/bytes/3?status=206", 3},
+      {L"/_/status/204", 0},         {L"/_/bytes/0", 0},
+      {L"/_/bytes/5?status=201", 5}, {L"/_/bytes/7?status=299", 7},
+      {L"/_/bytes/3?status=206", 3},
   };
   for (const auto& c : cases) {
     Site site;

@@ -35,7 +35,8 @@ TEST(ParseHttpsUrl, SplitsHttpsAddresses) {
     std::wstring path = L"old";
     std::uint16_t port = 1;
     std::wstring error = L"untouched";
-    ASSERT_TRUE(ParseHttpsUrl(c.url, host, path, port, error)) << WideToUtf8(c.url) << ": " << WideToUtf8(error);
+    ASSERT_TRUE(ParseHttpsUrl(c.url, host, path, port, error))
+        << WideToUtf8(c.url) << ": " << WideToUtf8(error);
     EXPECT_EQ(host, c.host) << WideToUtf8(c.url);
     EXPECT_EQ(path, c.path) << WideToUtf8(c.url);
     EXPECT_EQ(port, c.port) << WideToUtf8(c.url);

@@ -20,12 +20,18 @@ std::filesystem::path StateDir() { return std::filesystem::path(test_support::Bu
 
 const char* ListenerName(Listener listener) {
   switch (listener) {
-    case Listener::kTrusted: return "trusted";
-    case Listener::kFixedPort: return "fixed";
-    case Listener::kUntrustedCa: return "untrusted-ca";
-    case Listener::kWrongHost: return "wrong-host";
-    case Listener::kExpired: return "expired";
-    case Listener::kPlainHttp: return "http";
+    case Listener::kTrusted:
+      return "trusted";
+    case Listener::kFixedPort:
+      return "fixed";
+    case Listener::kUntrustedCa:
+      return "untrusted-ca";
+    case Listener::kWrongHost:
+      return "wrong-host";
+    case Listener::kExpired:
+      return "expired";
+    case Listener::kPlainHttp:
+      return "http";
   }
   return "";
 }
@@ -47,7 +53,8 @@ std::map<std::string, unsigned> ReadPorts() {
 bool EqualsNoCase(const std::string& left, const std::string& right) {
   if (left.size() != right.size()) return false;
   for (std::size_t i = 0; i < left.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(left[i])) != std::tolower(static_cast<unsigned char>(right[i])))
+    if (std::tolower(static_cast<unsigned char>(left[i])) !=
+        std::tolower(static_cast<unsigned char>(right[i])))
       return false;
   }
   return true;

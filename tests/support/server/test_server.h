@@ -11,12 +11,12 @@ namespace test_server {
 
 // The server's listeners; all answer on host localhost with the same content.
 enum class Listener {
-  kTrusted,     // certificate from the test CA the prefix trusts
-  kFixedPort,   // the same, on the fixed port builds with a fixed update host are compiled against
-  kUntrustedCa, // certificate for localhost from a CA nobody trusts
-  kWrongHost,   // trusted CA, but the certificate names another host
-  kExpired,     // trusted CA and host, but expired
-  kPlainHttp,   // no TLS at all
+  kTrusted,      // certificate from the test CA the prefix trusts
+  kFixedPort,    // the same, on the fixed port builds with a fixed update host are compiled against
+  kUntrustedCa,  // certificate for localhost from a CA nobody trusts
+  kWrongHost,    // trusted CA, but the certificate names another host
+  kExpired,      // trusted CA and host, but expired
+  kPlainHttp,    // no TLS at all
 };
 
 // Throws when the server is not running (start it with the update_server fixture of ctest).
