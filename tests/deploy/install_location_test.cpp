@@ -81,7 +81,8 @@ std::wstring AnswerPicker(int button, std::vector<std::wstring>& shownTexts, boo
     done = true;
   });
   HWND dialog = nullptr;
-  for (int i = 0; i < 400 && dialog == nullptr && !done; ++i) {
+  // Under load Wine takes many seconds to fill the picker's tree before the dialog shows.
+  for (int i = 0; i < 1200 && dialog == nullptr && !done; ++i) {
     ::Sleep(50);
     if (threadId == 0) continue;
     ::EnumThreadWindows(
