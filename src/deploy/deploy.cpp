@@ -92,7 +92,8 @@ bool IsLinkedFolder(const fs::path& path) {
 }
 
 // The walk and the status tests throw; the caller turns that into a failed deployment.
-bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& installDir, std::wstring& errorText) {
+bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& installDir,
+                     std::wstring& errorText) {
   fs::path stagingCanonical;
   if (!WeaklyCanonicalPath(stagingDir, stagingCanonical)) {
     errorText = kCannotFormTargetPath;
@@ -131,7 +132,8 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
 
 }  // namespace
 
-bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir, std::wstring& errorText) {
+bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir,
+                      std::wstring& errorText) {
   std::error_code error;
   fs::create_directories(installDir, error);
   if (error) {

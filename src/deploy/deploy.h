@@ -5,7 +5,8 @@
 
 // Adds and overwrites only; stops at the first failure with one sentence for the user in errorText.
 // Never throws.
-bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir, std::wstring& errorText);
+bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir,
+                      std::wstring& errorText);
 
 // True when a file at this path below the staging folder belongs to the application's user data.
 bool IsUserDataPath(const std::wstring& relativePath);

@@ -41,7 +41,8 @@ std::wstring LauncherCommand(const std::wstring& installDir, std::wstring_view o
 }
 
 void WriteValues(const std::vector<RegistryValue>& values) {
-  for (const RegistryValue& value : values) SetRegistryString(HKEY_CURRENT_USER, value.key, value.name, value.data);
+  for (const RegistryValue& value : values)
+    SetRegistryString(HKEY_CURRENT_USER, value.key, value.name, value.data);
 }
 
 std::vector<RegistryValue> SchemeValues(const std::wstring& installDir) {
@@ -68,8 +69,10 @@ std::vector<RegistryValue> FileTypeValues(const std::wstring& extension, const s
 }
 
 std::vector<RegistryValue> ShellIntegrationValues(const std::wstring& installDir) {
-  std::vector<RegistryValue> values = FileTypeValues(kGameExtension, kGameProgId, kGameDescription, installDir);
-  for (RegistryValue& value : FileTypeValues(kLibraryExtension, kLibraryProgId, kLibraryDescription, installDir)) {
+  std::vector<RegistryValue> values =
+      FileTypeValues(kGameExtension, kGameProgId, kGameDescription, installDir);
+  for (RegistryValue& value :
+       FileTypeValues(kLibraryExtension, kLibraryProgId, kLibraryDescription, installDir)) {
     values.push_back(std::move(value));
   }
   for (RegistryValue& value : SchemeValues(installDir)) values.push_back(std::move(value));

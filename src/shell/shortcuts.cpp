@@ -17,7 +17,8 @@ namespace {
 
 constexpr wchar_t kShortcutDescription[] = L"Fernquill";
 
-void WriteShortcutInto(REFKNOWNFOLDERID folderId, const std::wstring& launcherPath, const std::wstring& installDir) {
+void WriteShortcutInto(REFKNOWNFOLDERID folderId, const std::wstring& launcherPath,
+                       const std::wstring& installDir) {
   const std::wstring folder = KnownFolderPath(folderId);
   if (folder.empty()) return;
   WriteShellLink(JoinPath(folder, std::wstring(app_contract::kShortcutFileName)), launcherPath, installDir);
@@ -31,7 +32,8 @@ void CreateShortcuts(const std::wstring& installDir, bool createDesktopShortcut)
   if (createDesktopShortcut) WriteShortcutInto(FOLDERID_Desktop, launcherPath, installDir);
 }
 
-bool WriteShellLink(const std::wstring& linkPath, const std::wstring& targetPath, const std::wstring& workingDir) {
+bool WriteShellLink(const std::wstring& linkPath, const std::wstring& targetPath,
+                    const std::wstring& workingDir) {
   unique_com<IShellLinkW> link;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(link.put()))) ||

@@ -9,4 +9,5 @@ void CreateShortcuts(const std::wstring& installDir, bool createDesktopShortcut)
 
 // Saves a shell link to targetPath started in workingDir, with the icon of the main executable there.
 // True when the file was saved.
-bool WriteShellLink(const std::wstring& linkPath, const std::wstring& targetPath, const std::wstring& workingDir);
+bool WriteShellLink(const std::wstring& linkPath, const std::wstring& targetPath,
+                    const std::wstring& workingDir);

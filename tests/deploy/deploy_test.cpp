@@ -37,7 +37,8 @@ void Put(const fs::path& path, const std::string& bytes) {
 std::map<std::wstring, std::string> FilesBelow(const fs::path& root) {
   std::map<std::wstring, std::string> files;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files[entry.path().lexically_relative(root).wstring()] = ReadFile(entry.path());
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(root).wstring()] = ReadFile(entry.path());
   }
   return files;
 }
@@ -61,18 +62,18 @@ class HeldByAnotherProcess {
  public:
   explicit HeldByAnotherProcess(const fs::path& path) {
     static std::atomic<unsigned> counter{0};
-    const std::wstring stem = L"Local\\fq-hold-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(counter++);
+    const std::wstring stem =
+        L"Local\\fq-hold-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
     ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-ready").c_str()));
     release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-release").c_str()));
     if (!ready_ || !release_) throw std::runtime_error("cannot create the hold events");
-    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"hold_file.exe") + L"\" \"" + path.wstring() +
-                               L"\" " + stem + L"-ready " + stem + L"-release";
+    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"hold_file.exe") + L"\" \"" +
+                               path.wstring() + L"\" " + stem + L"-ready " + stem + L"-release";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &process)) {
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &process)) {
       throw std::runtime_error("cannot start hold_file.exe");
     }
     ::CloseHandle(process.hThread);
@@ -97,8 +98,8 @@ class HeldByAnotherProcess {
 
 std::string UnixPathOf(const fs::path& path) {
   using UnixFileName = char*(CDECL*)(const wchar_t*);
-  const auto unixFileName = reinterpret_cast<UnixFileName>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (unixFileName == nullptr) throw std::runtime_error("not running under Wine");
   char* name = unixFileName(path.c_str());
   if (name == nullptr) throw std::runtime_error("no Unix name for " + WideToUtf8(path.wstring()));
@@ -153,13 +154,15 @@ class SymbolicLinks {
   }
 
   void Make(const fs::path& link, const fs::path& target, bool toFolder) {
-    const DWORD flags = (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    const DWORD flags =
+        (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
     if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && Exists(link)) {
       links_.push_back({link, false});
       return;
     }
     StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
-    if (!WaitForExistence(link, true)) throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
+    if (!WaitForExistence(link, true))
+      throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
     links_.push_back({link, true});
   }
 
@@ -300,7 +303,8 @@ TEST(DeployStagedTree, FirstInstallCreatesTheFolderAndOnlyParentsOfCopiedFiles) 
     fs::path install;
     std::wstring argument;
   } cases[] = {
-      {L"missing parents", root / L"a" / L"b c" / L"Fernquill", (root / L"a" / L"b c" / L"Fernquill").wstring()},
+      {L"missing parents", root / L"a" / L"b c" / L"Fernquill",
+       (root / L"a" / L"b c" / L"Fernquill").wstring()},
       {L"trailing separator", root / L"t" / L"Fernquill", (root / L"t" / L"Fernquill").wstring() + L"\\"},
       {L"forward slashes", root / L"f" / L"Fernquill", root.str() + L"/f/Fernquill"},
   };
@@ -325,8 +329,8 @@ TEST(DeployStagedTree, ReplacesATargetEvenWithTheSameContent) {
   Put(staging / L"Fernquill.exe", "same bytes");
   Put(install / L"Fernquill.exe", "same bytes");
   // The copy carries the staged file's write time over: an old time on the target shows the copy.
-  unique_file_handle target(::CreateFileW((install / L"Fernquill.exe").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+  unique_file_handle target(::CreateFileW((install / L"Fernquill.exe").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(target);
   const FILETIME longAgo = {0, 0x01B00000};  // about 1987
   ASSERT_TRUE(::SetFileTime(target.get(), nullptr, nullptr, &longAgo));
@@ -386,7 +390,7 @@ TEST(DeployStagedTree, ShortAndOtherSpellingsOfTheStagingFolderGivePlainRelative
       {L"dot components", (root / L"." / L"x" / L".." / L"staging folder with a long name").wstring()},
   };
   const std::map<std::wstring, std::string> expected = {{L"Fernquill.exe", "main"},
-                                                         {L"plugins\\audio\\mixer.dll", "mixer"}};
+                                                        {L"plugins\\audio\\mixer.dll", "mixer"}};
   int index = 0;
   for (const auto& c : cases) {
     const fs::path install = root / (L"install" + std::to_wstring(index++));
@@ -434,7 +438,8 @@ TEST(DeployStagedTree, VisitsFolderLinksWithoutEnteringThem) {
 
   std::wstring errorText;
   ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText)) << WideToUtf8(errorText);
-  const std::map<std::wstring, std::string> expected = {{L"Fernquill.exe", "main"}, {L"sub\\inner.txt", "inner"}};
+  const std::map<std::wstring, std::string> expected = {{L"Fernquill.exe", "main"},
+                                                        {L"sub\\inner.txt", "inner"}};
   EXPECT_EQ(FilesBelow(install), expected);
 }
 
@@ -452,7 +457,8 @@ TEST(DeployStagedTree, ReportsAStagedFolderThatCannotBeRead) {
   EXPECT_EQ(errorText, kCannotRead);
 
   errorText.clear();
-  EXPECT_FALSE(DeployStagedTree((root / L"no such staging").wstring(), (root / L"install").wstring(), errorText));
+  EXPECT_FALSE(
+      DeployStagedTree((root / L"no such staging").wstring(), (root / L"install").wstring(), errorText));
   EXPECT_EQ(errorText, kCannotRead);
 }
 
@@ -464,7 +470,8 @@ TEST(DeployStagedTree, ReportsAnInstallFolderThatCannotBeCreated) {
 
   for (const fs::path& install : {root / L"a file", root / L"a file" / L"Fernquill"}) {
     std::wstring errorText;
-    EXPECT_FALSE(DeployStagedTree(staging.wstring(), install.wstring(), errorText)) << WideToUtf8(install.wstring());
+    EXPECT_FALSE(DeployStagedTree(staging.wstring(), install.wstring(), errorText))
+        << WideToUtf8(install.wstring());
     EXPECT_EQ(errorText, kCannotCreate) << WideToUtf8(install.wstring());
   }
   EXPECT_EQ(ReadFile(root / L"a file"), "in the way");

@@ -7,7 +7,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
   HANDLE release = ::OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
   if (ready == nullptr || release == nullptr) return 65;
-  HANDLE held = ::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE held =
+      ::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (held == INVALID_HANDLE_VALUE) return 66;
   ::SetEvent(ready);
   const DWORD waited = ::WaitForSingleObject(release, 120000);

@@ -53,8 +53,8 @@ StoredValue ReadStored(const std::wstring& key, const std::wstring& name) {
   }
   std::vector<wchar_t> buffer(stored.byteCount / sizeof(wchar_t) + 1, L'\0');
   DWORD size = stored.byteCount;
-  if (::RegQueryValueExW(opened.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
-      ERROR_SUCCESS) {
+  if (::RegQueryValueExW(opened.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+                         &size) != ERROR_SUCCESS) {
     return stored;
   }
   stored.found = true;
@@ -130,7 +130,8 @@ TEST_F(Registration, WritesTheTwelveValuesAndTheSameAgain) {
   EXPECT_EQ(urlProtocol.data, L"");
   // Spaces stay inside the quotes: the launcher path is one quoted piece.
   const StoredValue command = ReadStored(L"Software\\Classes\\fernquill\\shell\\open\\command", L"");
-  EXPECT_EQ(command.data.rfind(L"\"" + installDir + L"\\FernquillLauncher.exe\" ", 0), 0u) << WideToUtf8(command.data);
+  EXPECT_EQ(command.data.rfind(L"\"" + installDir + L"\\FernquillLauncher.exe\" ", 0), 0u)
+      << WideToUtf8(command.data);
 
   RegisterShellIntegration(installDir);
   ExpectStoredExactly(values);
@@ -142,7 +143,8 @@ TEST_F(Registration, WritesTheTwelveValuesAndTheSameAgain) {
 }
 
 TEST_F(Registration, LeavesOtherValuesAndSubkeysAlone) {
-  ASSERT_TRUE(SetRegistryString(HKEY_CURRENT_USER, L"Software\\Classes\\.fqlgame\\OpenWithProgids", L"Other.App", L""));
+  ASSERT_TRUE(SetRegistryString(HKEY_CURRENT_USER, L"Software\\Classes\\.fqlgame\\OpenWithProgids",
+                                L"Other.App", L""));
   ASSERT_TRUE(SetRegistryString(HKEY_CURRENT_USER, L"Software\\Classes\\fernquill", L"EditFlags", L"2"));
   RegisterShellIntegration(L"C:\\Fernquill");
   EXPECT_TRUE(ReadStored(L"Software\\Classes\\.fqlgame\\OpenWithProgids", L"Other.App").found);
@@ -264,7 +266,8 @@ struct Started {
 };
 
 // Puts the argument in place of %1 as the shell does and starts the command line.
-Started StartAsTheShellDoes(const std::wstring& command, const std::wstring& argument, const fs::path& folder) {
+Started StartAsTheShellDoes(const std::wstring& command, const std::wstring& argument,
+                            const fs::path& folder) {
   std::wstring commandLine = command;
   const std::size_t placeholder = commandLine.find(L"%1");
   if (placeholder == std::wstring::npos) throw std::runtime_error("command without %1");
@@ -276,8 +279,8 @@ Started StartAsTheShellDoes(const std::wstring& command, const std::wstring& arg
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &process)) {
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &process)) {
     throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
   }
   unique_kernel_handle thread(process.hThread);

@@ -137,7 +137,8 @@ TEST_F(Shortcuts, ASecondRunReplacesTheFilesInPlace) {
   CreateShortcuts(L"C:\\First\\Fernquill", true);
   CreateShortcuts(L"D:\\Second place\\Fernquill", true);
   for (const fs::path& folder : {programs_, desktop_}) {
-    EXPECT_EQ(FernquillEntries(folder), std::vector<std::wstring>{L"Fernquill.lnk"}) << WideToUtf8(folder.wstring());
+    EXPECT_EQ(FernquillEntries(folder), std::vector<std::wstring>{L"Fernquill.lnk"})
+        << WideToUtf8(folder.wstring());
   }
   ExpectPointsInto(ProgramsLink(), L"D:\\Second place\\Fernquill");
   ExpectPointsInto(DesktopLink(), L"D:\\Second place\\Fernquill");
@@ -188,7 +189,8 @@ TEST_F(Shortcuts, NothingIsMadeWithoutComOnTheThread) {
   TempFolder root(L"links");
   const fs::path linkPath = root / L"Fernquill.lnk";
   bool written = true;
-  std::thread bare([&] { written = WriteShellLink(linkPath.wstring(), L"C:\\F\\FernquillLauncher.exe", L"C:\\F"); });
+  std::thread bare(
+      [&] { written = WriteShellLink(linkPath.wstring(), L"C:\\F\\FernquillLauncher.exe", L"C:\\F"); });
   bare.join();
   EXPECT_FALSE(written);
   EXPECT_FALSE(fs::exists(linkPath));
