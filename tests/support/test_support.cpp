@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/text.h"
 #include "install/messages.h"
 
 namespace test_support {
@@ -173,6 +174,38 @@ std::string WideToUtf8(const std::wstring& text) {
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed,
                         nullptr, nullptr);
   return bytes;
+}
+
+LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
+  std::istringstream lines(ReadFile(path));
+  LauncherRecord record;
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string::npos) throw std::runtime_error("not a launcher record line: " + line);
+    const std::string field = line.substr(0, colon);
+    const std::wstring value = Utf8ToWide(line.substr(colon + 2));
+    if (field == "command-line") {
+      record.commandLine = value;
+    } else if (field == "working-folder") {
+      record.workingFolder = value;
+    } else if (field == "argument") {
+      record.arguments.push_back(value);
+    } else {
+      throw std::runtime_error("unknown launcher record field: " + field);
+    }
+  }
+  return record;
+}
+
+void CopyApplicationStandIns(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  for (const wchar_t* name : {L"Fernquill.exe", L"FernquillLauncher.exe"}) {
+    const std::wstring target = (folder / name).wstring();
+    if (!::CopyFileW(EquipmentPath(name).c_str(), target.c_str(), FALSE)) {
+      throw std::runtime_error("cannot copy the stand-in " + WideToUtf8(name));
+    }
+  }
 }
 
 }  // namespace test_support
