@@ -156,70 +156,96 @@ TEST(HttpDownloadAddress, IsCheckedBeforeAnythingIsOpened) {
   EXPECT_TRUE(site.Requests().empty());
 }
 
-struct SendFailureCase {
+struct NetworkFailureCase {
   const char* name;
   std::function<std::wstring(const Site&)> url;
-  DWORD code;  // the error WinHTTP reports, rendered by WindowsErrorText after the prefix
+  std::wstring error;
+  bool duringTransfer;  // the file was opened, so the partial file must be gone
 };
+
+void PrintTo(const NetworkFailureCase& c, std::ostream* out) { *out << c.name; }
+
+NetworkFailureCase BeforeAnswer(const char* name, std::function<std::wstring(const Site&)> url, DWORD code) {
+  return {name, std::move(url), kDownloadFailed + WindowsErrorTextFor(code), false};
+}
+
+NetworkFailureCase InBody(const char* name, const wchar_t* query, DWORD code) {
+  return {name, [query](const Site& site) { return site.Url(std::wstring(L"/_/bytes/1000000") + query); },
+          kReadFailed + WindowsErrorTextFor(code), true};
+}
 
 // Wine refuses every bad certificate with one code; Windows names the reason (12045, 12038, 12037).
 constexpr DWORD kCertificateRefused = ERROR_WINHTTP_SECURE_CHANNEL_ERROR;
 
-void PrintTo(const SendFailureCase& c, std::ostream* out) { *out << c.name; }
+class HttpDownloadNetworkFailure : public ::testing::TestWithParam<NetworkFailureCase> {};
 
-class HttpDownloadSendFailure : public ::testing::TestWithParam<SendFailureCase> {};
-
-TEST_P(HttpDownloadSendFailure, GivesTheWinHttpErrorAfterThePrefix) {
-  const SendFailureCase& c = GetParam();
+TEST_P(HttpDownloadNetworkFailure, GivesItsTextAndLeavesNoPartialFile) {
+  const NetworkFailureCase& c = GetParam();
   Site site;
   TempFolder folder(L"net");
-  const auto target = folder / L"never.bin";
-  const Result result = Download(c.url(site), &target, nullptr);
+  const auto target = folder / L"pkg.zip";
+  test_support::WriteFile(target, "older file");
+  std::string body;
+  const Result result = Download(c.url(site), &target, &body, true);
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.error, kDownloadFailed + WindowsErrorTextFor(c.code));
-  EXPECT_FALSE(Exists(target));
+  EXPECT_EQ(result.error, c.error);
+  if (c.duringTransfer) {
+    EXPECT_FALSE(Exists(target));
+  } else {
+    EXPECT_EQ(ReadFile(target), "older file");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Network, HttpDownloadSendFailure,
+    Network, HttpDownloadNetworkFailure,
     ::testing::Values(
-        SendFailureCase{"refused_port", [](const Site&) { return std::wstring(L"https://localhost:1/x"); },
-                        ERROR_WINHTTP_CANNOT_CONNECT},
-        SendFailureCase{"empty_host",
-                        [](const Site&) { return std::wstring(L"https:///updates/latest.txt"); },
-                        ERROR_WINHTTP_CANNOT_CONNECT},
-        SendFailureCase{"port_zero", [](const Site&) { return std::wstring(L"https://localhost:0/x"); },
-                        ERROR_WINHTTP_CANNOT_CONNECT},
-        SendFailureCase{"not_http_at_all",
-                        [](const Site& site) { return site.Url(RawAnswer("garbage\r\n\r\n", "hi")); },
-                        ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-        SendFailureCase{"closed_without_answer", [](const Site& site) { return site.Url(RawAnswer("", "")); },
-                        ERROR_WINHTTP_INVALID_SERVER_RESPONSE},
-        SendFailureCase{"unknown_host",
-                        [](const Site&) { return std::wstring(L"https://host.invalid/updates/latest.txt"); },
-                        ERROR_WINHTTP_NAME_NOT_RESOLVED},
-        SendFailureCase{"redirect_to_http",
-                        [](const Site& site) {
-                          return site.Url(L"/_/redirect/302?to=" +
-                                          test_server::Url(site.Path(L"/_/bytes/10"), Listener::kPlainHttp));
-                        },
-                        ERROR_WINHTTP_REDIRECT_FAILED},
-        SendFailureCase{"untrusted_ca",
-                        [](const Site& site) { return site.Url(L"/x", Listener::kUntrustedCa); },
-                        kCertificateRefused},
-        SendFailureCase{"certificate_for_another_host",
-                        [](const Site& site) { return site.Url(L"/x", Listener::kWrongHost); },
-                        kCertificateRefused},
-        SendFailureCase{"expired_certificate",
-                        [](const Site& site) { return site.Url(L"/x", Listener::kExpired); },
-                        kCertificateRefused},
-        SendFailureCase{"tls_to_a_plain_http_port",
-                        [](const Site& site) {
-                          return L"https://localhost:" +
-                                 std::to_wstring(test_server::Port(Listener::kPlainHttp)) + site.Path(L"/x");
-                        },
-                        kCertificateRefused}),
-    [](const ::testing::TestParamInfo<SendFailureCase>& info) { return std::string(info.param.name); });
+        BeforeAnswer(
+            "refused_port", [](const Site&) { return std::wstring(L"https://localhost:1/x"); },
+            ERROR_WINHTTP_CANNOT_CONNECT),
+        BeforeAnswer(
+            "empty_host", [](const Site&) { return std::wstring(L"https:///updates/latest.txt"); },
+            ERROR_WINHTTP_CANNOT_CONNECT),
+        BeforeAnswer(
+            "port_zero", [](const Site&) { return std::wstring(L"https://localhost:0/x"); },
+            ERROR_WINHTTP_CANNOT_CONNECT),
+        BeforeAnswer(
+            "unknown_host",
+            [](const Site&) { return std::wstring(L"https://host.invalid/updates/latest.txt"); },
+            ERROR_WINHTTP_NAME_NOT_RESOLVED),
+        BeforeAnswer(
+            "not_http_at_all", [](const Site& site) { return site.Url(RawAnswer("garbage\r\n\r\n", "hi")); },
+            ERROR_WINHTTP_INVALID_SERVER_RESPONSE),
+        BeforeAnswer(
+            "closed_without_answer", [](const Site& site) { return site.Url(RawAnswer("", "")); },
+            ERROR_WINHTTP_INVALID_SERVER_RESPONSE),
+        BeforeAnswer(
+            "redirect_to_http",
+            [](const Site& site) {
+              return site.Url(L"/_/redirect/302?to=" +
+                              test_server::Url(site.Path(L"/_/bytes/10"), Listener::kPlainHttp));
+            },
+            ERROR_WINHTTP_REDIRECT_FAILED),
+        BeforeAnswer(
+            "untrusted_ca", [](const Site& site) { return site.Url(L"/x", Listener::kUntrustedCa); },
+            kCertificateRefused),
+        BeforeAnswer(
+            "certificate_for_another_host",
+            [](const Site& site) { return site.Url(L"/x", Listener::kWrongHost); }, kCertificateRefused),
+        BeforeAnswer(
+            "expired_certificate", [](const Site& site) { return site.Url(L"/x", Listener::kExpired); },
+            kCertificateRefused),
+        BeforeAnswer(
+            "tls_to_a_plain_http_port",
+            [](const Site& site) {
+              return L"https://localhost:" + std::to_wstring(test_server::Port(Listener::kPlainHttp)) +
+                     site.Path(L"/x");
+            },
+            kCertificateRefused),
+        // A clean close before the announced length used to pass for a complete body.
+        InBody("closed_before_announced_length", L"?cut=100000&end=close", ERROR_WINHTTP_CONNECTION_ERROR),
+        InBody("announced_more_than_sent", L"?announce=2000000&end=close", ERROR_WINHTTP_CONNECTION_ERROR),
+        InBody("reset_mid_body", L"?cut=100000&end=reset", WSAECONNRESET)),
+    [](const ::testing::TestParamInfo<NetworkFailureCase>& info) { return std::string(info.param.name); });
 
 TEST(HttpDownloadErrorText, IsTheNumberWhereWinHttpHasNoMessageTable) {
   // Wine's winhttp.dll carries no message texts: the exact fallback must reach the user.
@@ -303,41 +329,6 @@ TEST(HttpDownloadTarget, InAMissingFolderFailsAfterTheServerAnswered) {
   EXPECT_EQ(site.Requests().size(), 1u);
 }
 
-struct BrokenBodyCase {
-  const char* name;
-  const wchar_t* query;
-  std::function<std::wstring()> error;
-};
-
-void PrintTo(const BrokenBodyCase& c, std::ostream* out) { *out << c.name; }
-
-class HttpDownloadBrokenBody : public ::testing::TestWithParam<BrokenBodyCase> {};
-
-TEST_P(HttpDownloadBrokenBody, FailsAndDeletesThePartialFile) {
-  const BrokenBodyCase& c = GetParam();
-  Site site;
-  TempFolder folder(L"net");
-  const auto target = folder / L"pkg.zip";
-  test_support::WriteFile(target, "older file");
-  std::string body;
-  const Result result = Download(site.Url(std::wstring(L"/_/bytes/1000000") + c.query), &target, &body, true);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.error, c.error());
-  EXPECT_FALSE(Exists(target));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Transfer, HttpDownloadBrokenBody,
-    ::testing::Values(
-        // A clean close before the announced length used to pass for a complete body.
-        BrokenBodyCase{"closed_before_announced_length", L"?cut=100000&end=close",
-                       [] { return kReadFailed + WindowsErrorTextFor(ERROR_WINHTTP_CONNECTION_ERROR); }},
-        BrokenBodyCase{"reset_mid_body", L"?cut=100000&end=reset",
-                       [] { return kReadFailed + WindowsErrorTextFor(WSAECONNRESET); }},
-        BrokenBodyCase{"announced_more_than_sent", L"?announce=2000000&end=close",
-                       [] { return kReadFailed + WindowsErrorTextFor(ERROR_WINHTTP_CONNECTION_ERROR); }}),
-    [](const ::testing::TestParamInfo<BrokenBodyCase>& info) { return std::string(info.param.name); });
-
 TEST(HttpDownloadTarget, AWriteFailureFailsWithTheWriteText) {
   Site site;
   // Opens like any file, but every write fails (the disk is full).
@@ -363,6 +354,24 @@ TEST(HttpDownloadBody, FileAndStringReceiveTheSameBytes) {
   EXPECT_EQ(result.error, L"untouched");
   EXPECT_EQ(body, content);
   EXPECT_EQ(ReadFile(target), content);
+}
+
+TEST(HttpDownloadBody, EveryTrustedListenerServesTheSameSite) {
+  // The fixed port is what builds with a fixed update host talk to.
+  Site site;
+  site.Publish(L"updates/latest.txt", "version=1\n");
+  for (Listener listener : {Listener::kTrusted, Listener::kFixedPort}) {
+    std::string body;
+    const Result result = Download(site.Url(L"/updates/latest.txt", listener), nullptr, &body);
+    ASSERT_TRUE(result.ok) << WideToUtf8(result.error);
+    EXPECT_EQ(body, "version=1\n");
+  }
+  const auto requests = site.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].listener, "trusted");
+  EXPECT_EQ(requests[1].listener, "fixed");
+  EXPECT_EQ(requests[1].HeaderValues("Host"),
+            std::vector<std::string>{"localhost:" + std::to_string(FERNQUILL_TEST_SERVER_FIXED_PORT)});
 }
 
 TEST(HttpDownloadBody, AnExistingFileIsTruncatedNotAppendedTo) {

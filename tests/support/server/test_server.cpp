@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cctype>
+#include <cwchar>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -136,7 +138,11 @@ std::vector<RecordedRequest> RequestsFor(const std::wstring& token) {
 
 Site::Site() {
   static std::atomic<unsigned> counter{0};
-  token_ = TokenStem() + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+  // Wine reuses small process ids from run to run, so the id alone would not keep logs apart.
+  static std::random_device random;
+  wchar_t unique[32];
+  std::swprintf(unique, 32, L"%08x%08x", static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+  token_ = TokenStem() + L"-" + unique + L"-" + std::to_wstring(counter++);
   folder_ = WwwRoot() / (L"tok-" + token_);
 }
 

@@ -58,7 +58,7 @@ class Site {
   // "/tok-<token>" followed by rest, which begins with '/': a static file of this site, or "/_/...".
   std::wstring Path(const std::wstring& rest) const;
   std::wstring Url(const std::wstring& rest, Listener listener = Listener::kTrusted) const;
-  // Writes a file that Url(L"/" + name) serves; name may contain folders and escapes-free spaces.
+  // Writes a file that Url(L"/" + name) serves; name may contain folders, and spaces (as %20 in the url).
   std::filesystem::path Publish(const std::wstring& name, const std::string& bytes) const;
   std::vector<RecordedRequest> Requests() const;
 
