@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "package_fixtures.h"
 #include "test_support.h"
 
@@ -80,6 +81,26 @@ TEST_F(ExpandPackageTest, EmptiesLeftoversOfAnEarlierRunFirst) {
   ASSERT_TRUE(ExpandPackage(package.wstring(), staging.wstring(), errorText)) << WideToUtf8(errorText);
   EXPECT_TRUE(SameTree(ReadTree(staging), ReadTree(FixturePath(L"zips\\deflate.tree"))));
   EXPECT_TRUE(std::filesystem::exists(package));
+}
+
+TEST_F(ExpandPackageTest, ExpandsEvenWhenLeftoversCannotAllBeRemoved) {
+  const std::filesystem::path package = folder_ / L"FernquillSetup_12.zip";
+  const std::filesystem::path staging = folder_ / L"FernquillSetupStage_12";
+  CopyPackage(L"zips\\deflate.zip", package);
+  std::filesystem::create_directories(staging);
+  test_support::WriteFile(staging / L"in use.txt", "held open");
+  test_support::WriteFile(staging / L"readme.txt", "stale readme");
+  // Open without delete sharing, as a running program would hold a file: it cannot be removed.
+  unique_file_handle inUse(::CreateFileW((staging / L"in use.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(inUse);
+
+  std::wstring errorText = L"before";
+  ASSERT_TRUE(ExpandPackage(package.wstring(), staging.wstring(), errorText)) << WideToUtf8(errorText);
+  EXPECT_EQ(errorText, L"before");
+  package_fixtures::Tree expected = ReadTree(FixturePath(L"zips\\deflate.tree"));
+  expected[L"in use.txt"] = "held open";
+  EXPECT_TRUE(SameTree(ReadTree(staging), expected));
 }
 
 TEST_F(ExpandPackageTest, FailsWithoutStartingPowerShellWhenTheStagingFolderCannotBeMade) {

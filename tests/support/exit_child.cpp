@@ -6,23 +6,13 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "equipment_log.h"
 
 namespace {
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int count = static_cast<int>(text.size());
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-  if (needed > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, bytes.data(), needed, nullptr, nullptr);
-  return bytes;
-}
-
-void Record(const wchar_t* logPath, int argc, wchar_t* argv[]) {
+void Record(int argc, wchar_t* argv[]) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   ::GetStartupInfoW(&startup);
@@ -39,17 +29,13 @@ void Record(const wchar_t* logPath, int argc, wchar_t* argv[]) {
   text += L"argument_count=" + std::to_wstring(argc - 1) + L"\n";
   for (int i = 1; i < argc; ++i) text += L"argument=" + std::wstring(argv[i]) + L"\n";
 
-  std::ofstream log(std::filesystem::path(logPath), std::ios::binary | std::ios::trunc);
-  const std::string bytes = ToUtf8(text);
-  log.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  equipment::WriteLogNamedBy(L"FERNQUILL_CHILD_LOG", text);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-  wchar_t logPath[MAX_PATH * 4] = {};
-  const DWORD length = ::GetEnvironmentVariableW(L"FERNQUILL_CHILD_LOG", logPath, MAX_PATH * 4);
-  if (length > 0 && length < MAX_PATH * 4) Record(logPath, argc, argv);
+  Record(argc, argv);
   const UINT code = argc > 1 ? static_cast<UINT>(std::wcstoul(argv[1], nullptr, 0)) : 0;
   ::ExitProcess(code);
 }

@@ -5,46 +5,17 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "command_parser.h"
+#include "equipment_log.h"
 #include "zip_archive.h"
 
 namespace {
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int count = static_cast<int>(text.size());
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-  if (needed > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, bytes.data(), needed, nullptr, nullptr);
-  return bytes;
-}
-
-bool ReadEnvironment(const wchar_t* name, std::wstring& value) {
-  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0) return false;
-  value.assign(needed, L'\0');
-  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
-  if (length == 0 || length >= needed) return false;
-  value.resize(length);
-  return true;
-}
-
-void RecordCommandLine() {
-  std::wstring logPath;
-  if (!ReadEnvironment(L"FERNQUILL_POWERSHELL_LOG", logPath)) return;
-  std::ofstream log(std::filesystem::path(logPath), std::ios::binary | std::ios::trunc);
-  const std::string line = ToUtf8(::GetCommandLineW());
-  log.write(line.data(), static_cast<std::streamsize>(line.size()));
-}
-
 int Fail(const std::wstring& message) {
-  const std::string text = ToUtf8(message + L"\r\n");
+  const std::string text = equipment::ToUtf8(message + L"\r\n");
   const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
   if (error != nullptr && error != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
@@ -56,10 +27,10 @@ int Fail(const std::wstring& message) {
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
-  RecordCommandLine();
+  equipment::WriteLogNamedBy(L"FERNQUILL_POWERSHELL_LOG", ::GetCommandLineW());
 
   std::wstring forcedCode;
-  if (ReadEnvironment(L"FERNQUILL_POWERSHELL_EXIT_CODE", forcedCode)) {
+  if (equipment::ReadEnvironment(L"FERNQUILL_POWERSHELL_EXIT_CODE", forcedCode)) {
     ::ExitProcess(static_cast<UINT>(std::wcstoul(forcedCode.c_str(), nullptr, 0)));
   }
 

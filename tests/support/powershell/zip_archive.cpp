@@ -78,35 +78,35 @@ bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix
 }
 
 // Where an entry lands below root (a full path), or false when it would land outside or cannot be a
-// Windows name. Both the entry's own parts and the resolved full path are checked.
+// Windows name. Both the entry's own components and the resolved full path are checked.
 bool ResolveTarget(const std::wstring& root, const std::wstring& name, std::filesystem::path& target) {
   if (name.empty() || name[0] == L'/' || name[0] == L'\\') return false;
-  std::vector<std::wstring> parts;
-  std::wstring part;
-  auto finishPart = [&]() -> bool {
-    if (part == L"..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      parts.push_back(part);
+  std::vector<std::wstring> components;
+  std::wstring component;
+  auto finishComponent = [&]() -> bool {
+    if (component == L"..") {
+      if (components.empty()) return false;
+      components.pop_back();
+    } else if (!component.empty() && component != L".") {
+      components.push_back(component);
     }
-    part.clear();
+    component.clear();
     return true;
   };
   for (wchar_t c : name) {
     if (c == L'/' || c == L'\\') {
-      if (!finishPart()) return false;
+      if (!finishComponent()) return false;
       continue;
     }
     if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*') {
       return false;
     }
-    part.push_back(c);
+    component.push_back(c);
   }
-  if (!finishPart()) return false;
+  if (!finishComponent()) return false;
 
   std::wstring joined = root;
-  for (const std::wstring& piece : parts) joined += L"\\" + piece;
+  for (const std::wstring& piece : components) joined += L"\\" + piece;
   const std::wstring full = FullPath(joined);
   std::wstring prefix = root;
   if (prefix.back() != L'\\') prefix += L'\\';
