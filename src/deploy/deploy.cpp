@@ -134,19 +134,20 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
 
 bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir,
                       std::wstring& errorText) {
-  std::error_code error;
-  fs::create_directories(installDir, error);
-  if (error) {
-    errorText = kCannotCreateInstallDir;
-    return false;
-  }
-  std::wstring copyError;
+  std::wstring failure;
   try {
-    if (CopyStagedFiles(stagingDir, installDir, copyError)) return true;
+    std::error_code error;
+    fs::create_directories(installDir, error);
+    if (error) {
+      failure = kCannotCreateInstallDir;
+    } else if (CopyStagedFiles(stagingDir, installDir, failure)) {
+      return true;
+    }
   } catch (...) {
-    copyError = kCannotReadStagedFiles;
+    // Nothing may leave the worker thread as an exception; what throws here is the walk and its tests.
+    failure = kCannotReadStagedFiles;
   }
-  errorText = std::move(copyError);
+  errorText = std::move(failure);
   return false;
 }
 

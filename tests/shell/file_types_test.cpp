@@ -276,18 +276,8 @@ Started StartAsTheShellDoes(const std::wstring& command, const std::wstring& arg
   const std::wstring log = (folder / L"launcher record.txt").wstring();
   ::DeleteFileW(log.c_str());
   test_support::ScopedEnvironment logSetting(L"FERNQUILL_LAUNCHER_LOG", &log);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
-  }
-  unique_kernel_handle thread(process.hThread);
-  unique_kernel_handle child(process.hProcess);
-  if (::WaitForSingleObject(child.get(), 30000) != WAIT_OBJECT_0) throw std::runtime_error("launcher hangs");
   Started started;
-  ::GetExitCodeProcess(child.get(), &started.exitCode);
+  started.exitCode = test_support::RunAndWait(commandLine, folder);
   started.record = test_support::ReadLauncherRecord(log);
   return started;
 }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "install/messages.h"
 
 namespace test_support {
@@ -196,6 +197,24 @@ LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
     }
   }
   return record;
+}
+
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
+                        &startup, &process)) {
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
+  }
+  unique_kernel_handle thread(process.hThread);
+  unique_kernel_handle child(process.hProcess);
+  if (::WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) {
+    throw std::runtime_error("does not end: " + WideToUtf8(commandLine));
+  }
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(child.get(), &exitCode);
+  return exitCode;
 }
 
 void CopyApplicationStandIns(const std::filesystem::path& folder) {

@@ -93,6 +93,10 @@ struct LauncherRecord {
 // unset, launcher-log.txt beside it).
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path);
 
+// Starts a command line in a folder and waits for it to end; returns its exit code. Throws when it cannot
+// be started or does not end within the time.
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs = 30000);
+
 // Copies the application stand-ins Fernquill.exe and FernquillLauncher.exe into a folder.
 void CopyApplicationStandIns(const std::filesystem::path& folder);
 

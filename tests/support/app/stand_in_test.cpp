@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -15,23 +14,6 @@ using test_support::TempFolder;
 using test_support::WideToUtf8;
 
 namespace {
-
-DWORD RunAndWait(std::wstring commandLine, const fs::path& folder) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
-  }
-  unique_kernel_handle thread(process.hThread);
-  unique_kernel_handle child(process.hProcess);
-  if (::WaitForSingleObject(child.get(), 30000) != WAIT_OBJECT_0)
-    throw std::runtime_error("the stand-in hangs");
-  DWORD exitCode = 0;
-  ::GetExitCodeProcess(child.get(), &exitCode);
-  return exitCode;
-}
 
 TEST(LauncherStandIn, RecordsItsStartInTheNamedFileOrBesideItself) {
   TempFolder root(L"stand-in");
@@ -53,7 +35,7 @@ TEST(LauncherStandIn, RecordsItsStartInTheNamedFileOrBesideItself) {
   };
   for (const auto& c : cases) {
     test_support::ScopedEnvironment setting(L"FERNQUILL_LAUNCHER_LOG", c.setting);
-    ASSERT_EQ(RunAndWait(commandLine, root.path()), 0u) << WideToUtf8(c.name);
+    ASSERT_EQ(test_support::RunAndWait(commandLine, root.path()), 0u) << WideToUtf8(c.name);
     const test_support::LauncherRecord record = test_support::ReadLauncherRecord(c.expectedAt);
     EXPECT_EQ(record.commandLine, commandLine) << WideToUtf8(c.name);
     EXPECT_EQ(record.arguments, arguments) << WideToUtf8(c.name);
