@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -300,12 +301,46 @@ TEST_F(InstallRun, DeploymentFailureShowsTheDeploymentTextAlone) {
   EXPECT_TRUE(fs::exists(StagingPath()));
 }
 
+// The shell reports a launcher it cannot start in an error box of its own (no mask flags ask it not
+// to); the run waits for the user to close it and still ends in success.
+void CloseErrorBoxOfThisProcess() {
+  struct Search {
+    HWND box = nullptr;
+  } search;
+  ::EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        wchar_t className[16] = {};
+        ::GetClassNameW(window, className, 16);
+        if (process == ::GetCurrentProcessId() && std::wstring(className) == L"#32770" &&
+            ::IsWindowVisible(window)) {
+          reinterpret_cast<Search*>(data)->box = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (search.box != nullptr) ::PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+}
+
 TEST_F(InstallRun, ALauncherThatCannotStartStillEndsInSuccess) {
   PublishPackage(L"launcher-not-a-program.zip");
+  std::atomic<bool> done{false};
+  std::thread closer([&] {
+    while (!done) {
+      CloseErrorBoxOfThisProcess();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
   const auto messages = Run();
+  done = true;
+  closer.join();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().wParam, 1u);
   EXPECT_EQ(test_support::StatusTexts(messages).back(), L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
+  EXPECT_TRUE(fs::is_regular_file(installDir_ / L"Fernquill.exe"));
+  EXPECT_TRUE(WaitForLauncherLog().empty());
 }
 
 TEST_F(InstallRun, ARepeatInTheSameProcessReplacesWhatTheFailedRunLeft) {
