@@ -87,11 +87,14 @@ std::wstring Rect(const RECT& rect) {
 
 }  // namespace
 
-HWND FindSetupWindow(DWORD processId) { return FindTopLevel(processId, kSetupWindowClass, false); }
+// Visible only: the window exists before its controls are filled, but is shown only after that.
+HWND FindSetupWindow(DWORD processId) { return FindTopLevel(processId, kSetupWindowClass, true); }
 
 HWND WaitForSetupWindow(DWORD processId, DWORD timeoutMs) {
   HWND window = nullptr;
   WaitUntil([&] { return (window = FindSetupWindow(processId)) != nullptr; }, timeoutMs);
+  // A sent message comes back only once the message loop runs.
+  if (window != nullptr) SendQuery(window, WM_NULL);
   return window;
 }
 
@@ -134,8 +137,11 @@ bool Click(HWND window, int id) {
 
 bool SetControlText(HWND window, int id, const std::wstring& text) {
   const HWND control = ::GetDlgItem(window, id);
-  return control != nullptr &&
-         SendQuery(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != FALSE;
+  if (control == nullptr) return false;
+  // The answer to WM_SETTEXT is not reliable across processes (an empty text reports FALSE under
+  // Wine): what counts is the text the control holds afterwards.
+  SendQuery(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  return ReadText(control) == text;
 }
 
 bool PostClose(HWND window) { return ::PostMessageW(window, WM_CLOSE, 0, 0) != FALSE; }
@@ -159,7 +165,8 @@ MessageBoxState ReadMessageBox(HWND box) {
 
 bool DismissMessageBox(HWND box) {
   const HWND ok = ::GetDlgItem(box, IDOK);
-  return ok != nullptr && ::PostMessageW(ok, BM_CLICK, 0, 0) != FALSE;
+  return ok != nullptr &&
+         ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok)) != FALSE;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

@@ -41,7 +41,7 @@ struct MessageBoxState {
   std::wstring text;
 };
 
-// The top-level "FernquillSetupWindow" of a process (any process when processId is 0), or null.
+// The visible top-level "FernquillSetupWindow" of a process (any process when processId is 0), or null.
 HWND FindSetupWindow(DWORD processId);
 HWND WaitForSetupWindow(DWORD processId, DWORD timeoutMs);
 
@@ -52,6 +52,7 @@ std::wstring ReadText(HWND control);
 
 // Posted, not sent: a click that opens a modal box must not block the caller.
 bool Click(HWND window, int id);
+// True when the control holds the text afterwards.
 bool SetControlText(HWND window, int id, const std::wstring& text);
 bool PostClose(HWND window);
 
