@@ -54,8 +54,26 @@ std::wstring WindowsErrorText() {
   return WindowsErrorTextFor(code);
 }
 
+namespace {
+
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Only a letter makes a drive; libstdc++ takes any character before a colon (1:, ::) for one.
+bool StartsWithDriveDesignator(const std::wstring& path) {
+  return path.size() >= 2 && path[1] == L':' &&
+         ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+}
+
+}  // namespace
+
 std::wstring JoinPath(const std::wstring& left, const std::wstring& right) {
-  return (std::filesystem::path(left) / std::filesystem::path(right)).wstring();
+  if (right.empty() || IsPathSeparator(right.front()) || StartsWithDriveDesignator(right)) {
+    return (std::filesystem::path(left) / std::filesystem::path(right)).wstring();
+  }
+  // Relative pieces are joined by hand, so the rule holds whatever the C++ library takes for a root name.
+  const bool needsNoSeparator =
+      left.empty() || IsPathSeparator(left.back()) || (left.size() == 2 && StartsWithDriveDesignator(left));
+  return needsNoSeparator ? left + right : left + L'\\' + right;
 }
 
 std::wstring TempFilePath(std::wstring_view name) {
