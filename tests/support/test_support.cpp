@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/text.h"
+#include "common/unique_handle.h"
 #include "install/messages.h"
 
 namespace test_support {
@@ -167,12 +169,62 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return {};
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
+                        nullptr);
   return bytes;
+}
+
+LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
+  std::istringstream lines(ReadFile(path));
+  LauncherRecord record;
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string::npos) throw std::runtime_error("not a launcher record line: " + line);
+    const std::string field = line.substr(0, colon);
+    const std::wstring value = Utf8ToWide(line.substr(colon + 2));
+    if (field == "command-line") {
+      record.commandLine = value;
+    } else if (field == "working-folder") {
+      record.workingFolder = value;
+    } else if (field == "argument") {
+      record.arguments.push_back(value);
+    } else {
+      throw std::runtime_error("unknown launcher record field: " + field);
+    }
+  }
+  return record;
+}
+
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
+                        &startup, &process)) {
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
+  }
+  unique_kernel_handle thread(process.hThread);
+  unique_kernel_handle child(process.hProcess);
+  if (::WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) {
+    throw std::runtime_error("does not end: " + WideToUtf8(commandLine));
+  }
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(child.get(), &exitCode);
+  return exitCode;
+}
+
+void CopyApplicationStandIns(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  for (const wchar_t* name : {L"Fernquill.exe", L"FernquillLauncher.exe"}) {
+    const std::wstring target = (folder / name).wstring();
+    if (!::CopyFileW(EquipmentPath(name).c_str(), target.c_str(), FALSE)) {
+      throw std::runtime_error("cannot copy the stand-in " + WideToUtf8(name));
+    }
+  }
 }
 
 }  // namespace test_support

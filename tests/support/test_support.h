@@ -83,4 +83,21 @@ std::string ReadFile(const std::filesystem::path& path);
 
 std::string WideToUtf8(const std::wstring& text);
 
+// What the launcher stand-in (equipment FernquillLauncher.exe) wrote down about one start of it.
+struct LauncherRecord {
+  std::wstring commandLine;             // GetCommandLineW
+  std::wstring workingFolder;           // GetCurrentDirectoryW
+  std::vector<std::wstring> arguments;  // CommandLineToArgvW, the program itself first
+};
+// Reads the record the stand-in leaves in the file named by FERNQUILL_LAUNCHER_LOG (or, when that is
+// unset, launcher-log.txt beside it).
+LauncherRecord ReadLauncherRecord(const std::filesystem::path& path);
+
+// Starts a command line in a folder and waits for it to end; returns its exit code. Throws when it cannot
+// be started or does not end within the time.
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs = 30000);
+
+// Copies the application stand-ins Fernquill.exe and FernquillLauncher.exe into a folder.
+void CopyApplicationStandIns(const std::filesystem::path& folder);
+
 }  // namespace test_support

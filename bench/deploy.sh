@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Deployment benchmark: DeployStagedTree under Wine against `cp -r` of the same staged tree on the Linux
+# side, in the same run, into an empty and into an already populated folder. Prints a table.
+# Usage: bench/deploy.sh [build dir]   (default build/mingw; the benchmark target is built as needed)
+# FERNQUILL_BENCH_FILES, FERNQUILL_BENCH_MIB and FERNQUILL_BENCH_ROUNDS change the tree and the rounds.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$(cd "${1:-$root/build/mingw}" 2>/dev/null && pwd || true)"
+if [ -z "$build" ] || [ ! -f "$build/CMakeCache.txt" ]; then
+  (cd "$root" && cmake --preset mingw >/dev/null)
+  build="$root/build/mingw"
+fi
+files="${FERNQUILL_BENCH_FILES:-5000}"
+mib="${FERNQUILL_BENCH_MIB:-256}"
+rounds="${FERNQUILL_BENCH_ROUNDS:-3}"
+
+cmake --build "$build" --target deploy_bench -j2 >/dev/null
+
+work="$build/bench-work/deploy"
+tree="$work/staging"
+stamp="$work/staging-$files-$mib.done"
+if [ ! -f "$stamp" ]; then
+  rm -rf "$work"
+  mkdir -p "$work"
+  python3 "$root/bench/make_tree.py" "$tree" "$files" "$((mib * 1024 * 1024))"
+  touch "$stamp"
+fi
+sync
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+least() { printf '%s\n' "$@" | sort -g | head -n 1; }
+
+cp_empty=()
+cp_populated=()
+for _ in $(seq "$rounds"); do
+  rm -rf "$work/cp"
+  t0=$(now)
+  cp -r "$tree" "$work/cp"
+  t1=$(now)
+  cp -r "$tree/." "$work/cp/"
+  t2=$(now)
+  cp_empty+=("$(elapsed "$t0" "$t1")")
+  cp_populated+=("$(elapsed "$t1" "$t2")")
+done
+rm -rf "$work/cp"
+
+windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+output="$("$build/wine-run" "$build/bench/deploy_bench.exe" "$(windows_path "$tree")" "$(windows_path "$work")" \
+  "$rounds")"
+mapfile -t deploy_empty < <(awk '$1 == "empty" { print $2 }' <<<"$output")
+mapfile -t deploy_populated < <(awk '$1 == "populated" { print $2 }' <<<"$output")
+if [ "${#deploy_empty[@]}" -ne "$rounds" ] || [ "${#deploy_populated[@]}" -ne "$rounds" ]; then
+  echo "deploy_bench gave no figures:" >&2
+  echo "$output" >&2
+  exit 1
+fi
+
+row() {
+  local name="$1" cp="$2" deploy="$3"
+  awk -v name="$name" -v cp="$cp" -v deploy="$deploy" -v mib="$mib" 'BEGIN {
+    printf "%-18s %10.3f %10.0f %12.3f %10.0f %8.2fx\n", name, cp, mib / cp, deploy, mib / deploy, deploy / cp }'
+}
+echo "Deployment: $files files, $mib MiB, best of $rounds rounds (cp -r on Linux, DeployStagedTree under Wine)"
+printf '%-18s %10s %10s %12s %10s %9s\n' "install folder" "cp -r s" "MiB/s" "deploy s" "MiB/s" "ratio"
+row "empty" "$(least "${cp_empty[@]}")" "$(least "${deploy_empty[@]}")"
+row "populated" "$(least "${cp_populated[@]}")" "$(least "${deploy_populated[@]}")"

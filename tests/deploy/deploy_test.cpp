@@ -1,0 +1,480 @@
+// Deployment of a staged tree over real folders: the user-data rule, overwriting, failures, links.
+#include "deploy/deploy.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cwctype>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "common/unique_handle.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using test_support::ReadFile;
+using test_support::TempFolder;
+using test_support::WideToUtf8;
+
+namespace {
+
+const std::wstring kNotInstalled = L"Не удалось установить: ";
+const std::wstring kPathError = L"Ошибка построения пути установки.";
+const std::wstring kCannotCreate = L"Не удалось создать папку установки.";
+const std::wstring kCannotRead = L"Не удалось прочитать распакованные файлы.";
+
+void Put(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  test_support::WriteFile(path, bytes);
+}
+
+// Every regular file below a folder: relative path (as stored, backslashes) -> content.
+std::map<std::wstring, std::string> FilesBelow(const fs::path& root) {
+  std::map<std::wstring, std::string> files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file())
+      files[entry.path().lexically_relative(root).wstring()] = ReadFile(entry.path());
+  }
+  return files;
+}
+
+std::wstring ToUpperCopy(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+// Regular files in the order the walk meets them, as relative paths.
+std::vector<std::wstring> WalkOrder(const fs::path& root) {
+  std::vector<std::wstring> order;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) order.push_back(entry.path().lexically_relative(root).wstring());
+  }
+  return order;
+}
+
+// Another process holding a path open with share mode 0, as a running application holds its files.
+class HeldByAnotherProcess {
+ public:
+  explicit HeldByAnotherProcess(const fs::path& path) {
+    static std::atomic<unsigned> counter{0};
+    const std::wstring stem =
+        L"Local\\fq-hold-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+    ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-ready").c_str()));
+    release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-release").c_str()));
+    if (!ready_ || !release_) throw std::runtime_error("cannot create the hold events");
+    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"hold_file.exe") + L"\" \"" +
+                               path.wstring() + L"\" " + stem + L"-ready " + stem + L"-release";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &process)) {
+      throw std::runtime_error("cannot start hold_file.exe");
+    }
+    ::CloseHandle(process.hThread);
+    process_.reset(process.hProcess);
+    HANDLE waits[] = {ready_.get(), process_.get()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+      throw std::runtime_error("hold_file.exe did not get hold of " + WideToUtf8(path.wstring()));
+    }
+  }
+  ~HeldByAnotherProcess() {
+    ::SetEvent(release_.get());
+    ::WaitForSingleObject(process_.get(), 30000);
+  }
+  HeldByAnotherProcess(const HeldByAnotherProcess&) = delete;
+  HeldByAnotherProcess& operator=(const HeldByAnotherProcess&) = delete;
+
+ private:
+  unique_kernel_handle ready_;
+  unique_kernel_handle release_;
+  unique_kernel_handle process_;
+};
+
+std::string UnixPathOf(const fs::path& path) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixFileName == nullptr) throw std::runtime_error("not running under Wine");
+  char* name = unixFileName(path.c_str());
+  if (name == nullptr) throw std::runtime_error("no Unix name for " + WideToUtf8(path.wstring()));
+  std::string result(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+// Starts a Linux program with quoted arguments. Wine cannot wait for one: the caller polls for its effect.
+void StartLinuxProgram(const wchar_t* program, const std::vector<std::wstring>& arguments) {
+  std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
+  for (const std::wstring& argument : arguments) commandLine += L" \"" + argument + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    throw std::runtime_error("cannot start " + WideToUtf8(program));
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
+bool Exists(const fs::path& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WaitForExistence(const fs::path& path, bool exists) {
+  for (int i = 0; i < 200; ++i) {
+    if (Exists(path) == exists) return true;
+    ::Sleep(50);
+  }
+  return false;
+}
+
+// Real symbolic links inside a test's tree, removed again before the tree goes. Wine 8's
+// CreateSymbolicLinkW reports success and makes nothing, so there the links are made on the Linux side;
+// and they must go there too: Wine's RemoveDirectoryW of such a link tries the folder it points to,
+// and its DeleteFileW deletes the file it points to and leaves the link.
+class SymbolicLinks {
+ public:
+  SymbolicLinks() = default;
+  SymbolicLinks(const SymbolicLinks&) = delete;
+  SymbolicLinks& operator=(const SymbolicLinks&) = delete;
+  ~SymbolicLinks() {
+    for (const Link& link : links_) {
+      if (!link.madeOnLinux) {
+        if (!::RemoveDirectoryW(link.path.c_str())) ::DeleteFileW(link.path.c_str());
+        continue;
+      }
+      StartLinuxProgram(L"Z:\\bin\\rm", {L"-f", Utf8ToWide(UnixPathOf(link.path))});
+      WaitForExistence(link.path, false);
+    }
+  }
+
+  void Make(const fs::path& link, const fs::path& target, bool toFolder) {
+    const DWORD flags =
+        (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && Exists(link)) {
+      links_.push_back({link, false});
+      return;
+    }
+    StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
+    if (!WaitForExistence(link, true))
+      throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
+    links_.push_back({link, true});
+  }
+
+ private:
+  struct Link {
+    fs::path path;
+    bool madeOnLinux;
+  };
+  std::vector<Link> links_;
+};
+
+TEST(IsUserDataPath, MatchesFolderNamesAsFirstComponentAndImguiOnlyAtTheTop) {
+  const struct {
+    const wchar_t* path;
+    bool userData;
+  } cases[] = {
+      {L"games\\x.fqlgame", true},
+      {L"metadata\\index.db", true},
+      {L"covers\\a.png", true},
+      {L"config\\settings.ini", true},
+      {L"saves\\autosave.dat", true},
+      {L"Config\\x", true},
+      {L"SAVES\\autosave.dat", true},
+      {L"GaMeS\\deep\\er\\file", true},
+      {L"config", true},  // a file named like the folder is the same entry
+      {L"imgui.ini", true},
+      {L"IMGUI.INI", true},
+      {L"", true},
+      {L"configs\\settings.ini", false},
+      {L"config.json", false},
+      {L"conf\\x", false},
+      {L"data\\saves\\autosave.dat", false},
+      {L"tools\\imgui.ini", false},
+      {L"imgui.ini.bak", false},
+      {L"Fernquill.exe", false},
+      {L"plugins\\audio\\mixer.dll", false},
+      // Windows opens "config." and "config " as "config", and takes '/' as a separator.
+      {L"config.\\settings.ini", true},
+      {L"saves \\autosave.dat", true},
+      {L"imgui.ini.", true},
+      {L"config/settings.ini", true},
+      {L"tools/imgui.ini", false},
+      // Only A-Z fold: a Cyrillic look-alike or a dotless i is another name.
+      {L"\u0441onfig\\x", false},
+      {L"\u0130mgui.ini", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsUserDataPath(c.path), c.userData) << WideToUtf8(c.path);
+  }
+}
+
+TEST(IsContainedRelativePath, RefusesEverythingThatLeavesItsBase) {
+  const struct {
+    const wchar_t* path;
+    bool contained;
+  } cases[] = {
+      {L"Fernquill.exe", true},
+      {L"plugins\\audio\\mixer.dll", true},
+      {L"a/b", true},
+      {L"..a\\b..", true},
+      {L"", false},
+      {L".", false},
+      {L"..", false},
+      {L"..\\outside\\secret.txt", false},
+      {L"a\\..\\..\\b", false},
+      {L"a\\.\\b", false},
+      {L"C:\\Windows\\x.dll", false},
+      {L"C:x.dll", false},
+      {L"\\x.dll", false},
+      {L"\\\\server\\share\\x", false},
+      {L"\\\\?\\C:\\x", false},
+      {L"a\\", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsContainedRelativePath(c.path), c.contained) << WideToUtf8(c.path);
+  }
+}
+
+TEST(DeployStagedTree, CopiesThePackageAroundTheUserDataAndKeepsOldFiles) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  // "Config" first: on a case-insensitive file system "config\..." then lands in the same folder.
+  Put(staging / L"Config" / L"x", "package x");
+  Put(staging / L"config" / L"settings.ini", "package settings");
+  Put(staging / L"SAVES" / L"autosave.dat", "package save");
+  Put(staging / L"imgui.ini", "package imgui");
+  Put(staging / L"configs" / L"settings.ini", "configs settings");
+  Put(staging / L"config.json", "{\"a\":1}");
+  Put(staging / L"data" / L"saves" / L"autosave.dat", "data save");
+  Put(staging / L"tools" / L"imgui.ini", "tools imgui");
+  Put(staging / L"Fernquill.exe", "new main");
+  Put(staging / L"FernquillLauncher.exe", "new launcher");
+  fs::create_directories(staging / L"logs");
+  fs::create_directories(staging / L"games");  // empty, and user data besides
+
+  const std::map<std::wstring, std::string> userData = {
+      {L"config\\settings.ini", std::string("user settings\r\n") + '\0' + "binary"},
+      {L"config\\other.txt", "user other"},
+      {L"saves\\autosave.dat", "user save"},
+      {L"imgui.ini", "[Window][Debug]\r\nPos=60,60\r\n"},
+  };
+  for (const auto& [path, bytes] : userData) Put(install / path, bytes);
+  Put(install / L"old.dll", "old version only");
+  Put(install / L"Fernquill.exe", "old main");
+
+  std::wstring errorText = L"untouched";
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
+  EXPECT_EQ(errorText, L"untouched");
+
+  std::map<std::wstring, std::string> expected = userData;
+  expected[L"old.dll"] = "old version only";
+  expected[L"Fernquill.exe"] = "new main";
+  expected[L"FernquillLauncher.exe"] = "new launcher";
+  expected[L"configs\\settings.ini"] = "configs settings";
+  expected[L"config.json"] = "{\"a\":1}";
+  expected[L"data\\saves\\autosave.dat"] = "data save";
+  expected[L"tools\\imgui.ini"] = "tools imgui";
+  EXPECT_EQ(FilesBelow(install), expected);
+  EXPECT_FALSE(fs::exists(install / L"logs"));
+  EXPECT_FALSE(fs::exists(install / L"games"));
+  // The staging folder is only read.
+  EXPECT_EQ(FilesBelow(staging).size(), 10u);
+}
+
+TEST(DeployStagedTree, FirstInstallCreatesTheFolderAndOnlyParentsOfCopiedFiles) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  Put(staging / L"Fernquill.exe", "main");
+  Put(staging / L"plugins" / L"audio" / L"mixer.dll", "mixer");
+  Put(staging / L"covers" / L"default.png", "cover");  // user data: no covers folder on a first install
+  Put(staging / L"imgui.ini", "imgui");
+  Put(staging / L"docs" / L"config" / L"readme.txt", "readme");  // "config" below the top is no user data
+  fs::create_directories(staging / L"logs" / L"old");
+
+  const struct {
+    const wchar_t* name;
+    fs::path install;
+    std::wstring argument;
+  } cases[] = {
+      {L"missing parents", root / L"a" / L"b c" / L"Fernquill",
+       (root / L"a" / L"b c" / L"Fernquill").wstring()},
+      {L"trailing separator", root / L"t" / L"Fernquill", (root / L"t" / L"Fernquill").wstring() + L"\\"},
+      {L"forward slashes", root / L"f" / L"Fernquill", root.str() + L"/f/Fernquill"},
+  };
+  const std::map<std::wstring, std::string> expected = {
+      {L"Fernquill.exe", "main"},
+      {L"plugins\\audio\\mixer.dll", "mixer"},
+      {L"docs\\config\\readme.txt", "readme"},
+  };
+  for (const auto& c : cases) {
+    std::wstring errorText;
+    ASSERT_TRUE(DeployStagedTree(staging.wstring(), c.argument, errorText)) << WideToUtf8(c.name);
+    EXPECT_EQ(FilesBelow(c.install), expected) << WideToUtf8(c.name);
+    EXPECT_FALSE(fs::exists(c.install / L"covers")) << WideToUtf8(c.name);
+    EXPECT_FALSE(fs::exists(c.install / L"logs")) << WideToUtf8(c.name);
+  }
+}
+
+TEST(DeployStagedTree, ReplacesATargetEvenWithTheSameContent) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  Put(staging / L"Fernquill.exe", "same bytes");
+  Put(install / L"Fernquill.exe", "same bytes");
+  // The copy carries the staged file's write time over: an old time on the target shows the copy.
+  unique_file_handle target(::CreateFileW((install / L"Fernquill.exe").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(target);
+  const FILETIME longAgo = {0, 0x01B00000};  // about 1987
+  ASSERT_TRUE(::SetFileTime(target.get(), nullptr, nullptr, &longAgo));
+  target.reset();
+
+  std::wstring errorText;
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
+  EXPECT_EQ(fs::last_write_time(install / L"Fernquill.exe"), fs::last_write_time(staging / L"Fernquill.exe"));
+  // Again over the same staging folder: the same end state.
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
+  EXPECT_EQ(FilesBelow(install), FilesBelow(staging));
+}
+
+TEST(DeployStagedTree, StopsAtAFileHeldOpenByAnotherProcess) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  for (const wchar_t* name : {L"a.dll", L"b.dll", L"c.dll", L"d.dll", L"e.dll"}) {
+    Put(staging / L"bin" / name, "new " + WideToUtf8(name));
+    Put(install / L"bin" / name, "old " + WideToUtf8(name));
+  }
+  const std::vector<std::wstring> order = WalkOrder(staging);
+  ASSERT_EQ(order.size(), 5u);
+
+  std::wstring errorText;
+  {
+    HeldByAnotherProcess held(install / order[2]);
+    EXPECT_FALSE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
+  }
+  EXPECT_EQ(errorText, kNotInstalled + order[2]);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::string name = WideToUtf8(fs::path(order[i]).filename().wstring());
+    EXPECT_EQ(ReadFile(install / order[i]), (i < 2 ? "new " : "old ") + name) << WideToUtf8(order[i]);
+  }
+}
+
+TEST(DeployStagedTree, ShortAndOtherSpellingsOfTheStagingFolderGivePlainRelativePaths) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging folder with a long name";
+  Put(staging / L"Fernquill.exe", "main");
+  Put(staging / L"plugins" / L"audio" / L"mixer.dll", "mixer");
+  Put(staging / L"config" / L"settings.ini", "package settings");
+
+  wchar_t shortPath[MAX_PATH] = {};
+  const DWORD length = ::GetShortPathNameW(staging.c_str(), shortPath, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  ASSERT_NE(std::wstring(shortPath), staging.wstring()) << "no 8.3 name for the staging folder";
+
+  const struct {
+    const wchar_t* name;
+    std::wstring stagingDir;
+  } cases[] = {
+      {L"8.3 short form", shortPath},
+      {L"trailing separator", staging.wstring() + L"\\"},
+      {L"upper case", ToUpperCopy(staging.wstring())},
+      {L"dot components", (root / L"." / L"x" / L".." / L"staging folder with a long name").wstring()},
+  };
+  const std::map<std::wstring, std::string> expected = {{L"Fernquill.exe", "main"},
+                                                        {L"plugins\\audio\\mixer.dll", "mixer"}};
+  int index = 0;
+  for (const auto& c : cases) {
+    const fs::path install = root / (L"install" + std::to_wstring(index++));
+    std::wstring errorText;
+    ASSERT_TRUE(DeployStagedTree(c.stagingDir, install.wstring(), errorText))
+        << WideToUtf8(c.name) << ": " << WideToUtf8(errorText);
+    EXPECT_EQ(FilesBelow(install), expected) << WideToUtf8(c.name);
+  }
+}
+
+TEST(DeployStagedTree, NeverFollowsALinkOutOfTheStagingFolder) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"run" / L"staging";
+  const fs::path install = root / L"install";
+  const fs::path outside = root / L"outside";
+  Put(outside / L"secret.txt", "not part of the package");
+  Put(staging / L"Fernquill.exe", "main");
+  fs::create_directories(staging / L"sub");
+  SymbolicLinks links;
+  links.Make(staging / L"sub" / L"leak.txt", outside / L"secret.txt", false);
+  const auto outsideBefore = FilesBelow(outside);
+
+  std::wstring errorText;
+  EXPECT_FALSE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
+  EXPECT_EQ(errorText, kPathError);
+  // Followed, the link's relative path climbs out: install\..\..\outside\secret.txt.
+  const fs::path escaped = (install / L".." / L".." / L"outside" / L"secret.txt").lexically_normal();
+  EXPECT_FALSE(fs::exists(escaped)) << WideToUtf8(escaped.wstring());
+  EXPECT_EQ(FilesBelow(outside), outsideBefore);
+  for (const auto& [path, bytes] : FilesBelow(install)) {
+    EXPECT_NE(bytes, "not part of the package") << WideToUtf8(path);
+  }
+}
+
+TEST(DeployStagedTree, VisitsFolderLinksWithoutEnteringThem) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  Put(root / L"outside" / L"secret.txt", "not part of the package");
+  Put(staging / L"Fernquill.exe", "main");
+  Put(staging / L"sub" / L"inner.txt", "inner");
+  SymbolicLinks links;
+  links.Make(staging / L"linked", root / L"outside", true);
+  links.Make(staging / L"sub" / L"loop", staging, true);  // entered, the walk would go round until it broke
+
+  std::wstring errorText;
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText)) << WideToUtf8(errorText);
+  const std::map<std::wstring, std::string> expected = {{L"Fernquill.exe", "main"},
+                                                        {L"sub\\inner.txt", "inner"}};
+  EXPECT_EQ(FilesBelow(install), expected);
+}
+
+TEST(DeployStagedTree, ReportsAStagedFolderThatCannotBeRead) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  Put(staging / L"Fernquill.exe", "main");
+  Put(staging / L"plugins" / L"mixer.dll", "mixer");
+
+  std::wstring errorText;
+  {
+    HeldByAnotherProcess held(staging / L"plugins");
+    EXPECT_FALSE(DeployStagedTree(staging.wstring(), (root / L"install").wstring(), errorText));
+  }
+  EXPECT_EQ(errorText, kCannotRead);
+
+  errorText.clear();
+  EXPECT_FALSE(
+      DeployStagedTree((root / L"no such staging").wstring(), (root / L"install").wstring(), errorText));
+  EXPECT_EQ(errorText, kCannotRead);
+}
+
+TEST(DeployStagedTree, ReportsAnInstallFolderThatCannotBeCreated) {
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  Put(staging / L"Fernquill.exe", "main");
+  Put(root / L"a file", "in the way");
+
+  for (const fs::path& install : {root / L"a file", root / L"a file" / L"Fernquill"}) {
+    std::wstring errorText;
+    EXPECT_FALSE(DeployStagedTree(staging.wstring(), install.wstring(), errorText))
+        << WideToUtf8(install.wstring());
+    EXPECT_EQ(errorText, kCannotCreate) << WideToUtf8(install.wstring());
+  }
+  EXPECT_EQ(ReadFile(root / L"a file"), "in the way");
+}
+
+}  // namespace

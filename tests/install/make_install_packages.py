@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Builds the sample packages the whole-install tests publish, each with its SHA-256 beside it."""
+import hashlib
+import pathlib
+import sys
+import zipfile
+
+
+def write_zip(path, entries):
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
+        for name, data in entries:
+            archive.writestr(name, data)
+
+
+def main():
+    out = pathlib.Path(sys.argv[1])
+    main_exe = pathlib.Path(sys.argv[2]).read_bytes()
+    launcher_exe = pathlib.Path(sys.argv[3]).read_bytes()
+    out.mkdir(parents=True, exist_ok=True)
+
+    application = [
+        ("Fernquill.exe", main_exe),
+        ("FernquillLauncher.exe", launcher_exe),
+        ("data/readme.txt", b"sample data\n"),
+        # User data in a package is never installed.
+        ("config/settings.ini", b"[from-package]\n"),
+    ]
+    packages = {
+        "good": application,
+        "no-launcher": [e for e in application if e[0] != "FernquillLauncher.exe"],
+        "no-main": [e for e in application if e[0] != "Fernquill.exe"],
+        "nested": [("Fernquill/" + name, data) for name, data in application],
+        "launcher-not-a-program": [("Fernquill.exe", main_exe), ("FernquillLauncher.exe", b"not a program")],
+    }
+    for name, entries in packages.items():
+        write_zip(out / f"{name}.zip", entries)
+
+    # A zip whose central directory is gone: the digest matches, the expansion must fail.
+    good = (out / "good.zip").read_bytes()
+    (out / "corrupt.zip").write_bytes(good[: len(good) // 2])
+
+    for package in sorted(out.glob("*.zip")):
+        digest = hashlib.sha256(package.read_bytes()).hexdigest()
+        (out / (package.name + ".sha256")).write_text(digest)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,41 @@
+// Shared by the helper programs of the tests: UTF-8 text and the log file an environment variable names.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace equipment {
+
+inline std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int count = static_cast<int>(text.size());
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), count, bytes.data(), needed, nullptr, nullptr);
+  return bytes;
+}
+
+inline bool ReadEnvironment(const wchar_t* name, std::wstring& value) {
+  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) return false;
+  value.assign(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
+  if (length == 0 || length >= needed) return false;
+  value.resize(length);
+  return true;
+}
+
+// Replaces the file named by the variable with the text as UTF-8; nothing when the variable is unset.
+inline void WriteLogNamedBy(const wchar_t* variable, const std::wstring& text) {
+  std::wstring path;
+  if (!ReadEnvironment(variable, path)) return;
+  std::ofstream log(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  const std::string bytes = ToUtf8(text);
+  log.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace equipment
