@@ -25,16 +25,15 @@ TEST_P(CenteredWindowOriginTest, CentresTheOuterSizeInTheWorkArea) {
 
 INSTANTIATE_TEST_SUITE_P(
     WorkAreas, CenteredWindowOriginTest,
-    testing::Values(
-        CentreCase{"FullHdAboveTaskbar", 0, 0, 1920, 1040, 635, 305},
-        CentreCase{"NarrowerThanWindowIsNotClamped", 0, 0, 600, 1040, -25, 305},
-        // -1 / 2 truncates to 0; a flooring division would give -1.
-        CentreCase{"OnePixelShortTruncatesTowardZero", 0, 0, 649, 429, 0, 0},
-        CentreCase{"OddSpareHalvesDown", 0, 0, 1281, 1025, 315, 297},
-        CentreCase{"TaskbarOnTheLeft", 48, 0, 1920, 1080, 659, 325},
-        CentreCase{"SecondMonitorLeftOfPrimary", -1920, 0, 0, 1080, -1285, 325},
-        // A failed work-area query leaves the zero rectangle.
-        CentreCase{"ZeroRectangle", 0, 0, 0, 0, -325, -215}),
+    testing::Values(CentreCase{"FullHdAboveTaskbar", 0, 0, 1920, 1040, 635, 305},
+                    CentreCase{"NarrowerThanWindowIsNotClamped", 0, 0, 600, 1040, -25, 305},
+                    // -1 / 2 truncates to 0; a flooring division would give -1.
+                    CentreCase{"OnePixelShortTruncatesTowardZero", 0, 0, 649, 429, 0, 0},
+                    CentreCase{"OddSpareHalvesDown", 0, 0, 1281, 1025, 315, 297},
+                    CentreCase{"TaskbarOnTheLeft", 48, 0, 1920, 1080, 659, 325},
+                    CentreCase{"SecondMonitorLeftOfPrimary", -1920, 0, 0, 1080, -1285, 325},
+                    // A failed work-area query leaves the zero rectangle.
+                    CentreCase{"ZeroRectangle", 0, 0, 0, 0, -325, -215}),
     [](const testing::TestParamInfo<CentreCase>& info) { return std::string(info.param.name); });
 
 struct StateCase {

@@ -20,6 +20,7 @@ constexpr wchar_t kUsage[] =
     L"  click ID                  press a button (posted)\n"
     L"  wait-text ID TEXT         wait until a control's text is exactly TEXT\n"
     L"  wait-prefix ID TEXT       wait until a control's text starts with TEXT\n"
+    L"  wait-not-text ID TEXT     wait until a control's text is anything but TEXT\n"
     L"  wait-enabled ID 0|1       wait until a control is disabled (0) or enabled (1)\n"
     L"  wait-box                  wait for a message box and print its caption and text\n"
     L"  dismiss-box               press OK on the message box\n"
@@ -28,11 +29,11 @@ constexpr wchar_t kUsage[] =
 
 // Wine hands a console program's output to the Unix side as bytes: write UTF-8, not the console API.
 void Write(const std::wstring& text, DWORD stream) {
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                           0, nullptr, nullptr);
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
+                        nullptr);
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -71,7 +72,7 @@ class Session {
     }
     if (command == L"text" || command == L"click") return 1;
     if (command == L"set-text" || command == L"wait-text" || command == L"wait-prefix" ||
-        command == L"wait-enabled") {
+        command == L"wait-not-text" || command == L"wait-enabled") {
       return 2;
     }
     return kUnknown;
@@ -98,8 +99,8 @@ class Session {
     return true;
   }
 
-  bool WaitForControl(int id, const std::wstring& what, bool (*matches)(const setup_driver::ControlState&,
-                                                                           const std::wstring&),
+  bool WaitForControl(int id, const std::wstring& what,
+                      bool (*matches)(const setup_driver::ControlState&, const std::wstring&),
                       const std::wstring& expected) {
     setup_driver::ControlState last;
     const bool reached = setup_driver::WaitUntil(
@@ -137,25 +138,28 @@ class Session {
     if (command == L"click") return setup_driver::Click(window_, id);
     if (command == L"set-text") return setup_driver::SetControlText(window_, id, operand[1]);
     if (command == L"wait-text") {
-      return WaitForControl(id, L"text \"" + operand[1] + L"\"",
-                            [](const setup_driver::ControlState& c, const std::wstring& e) {
-                              return c.text == e;
-                            },
-                            operand[1]);
+      return WaitForControl(
+          id, L"text \"" + operand[1] + L"\"",
+          [](const setup_driver::ControlState& c, const std::wstring& e) { return c.text == e; }, operand[1]);
     }
     if (command == L"wait-prefix") {
-      return WaitForControl(id, L"text starting with \"" + operand[1] + L"\"",
-                            [](const setup_driver::ControlState& c, const std::wstring& e) {
-                              return c.text.compare(0, e.size(), e) == 0;
-                            },
-                            operand[1]);
+      return WaitForControl(
+          id, L"text starting with \"" + operand[1] + L"\"",
+          [](const setup_driver::ControlState& c, const std::wstring& e) {
+            return c.text.compare(0, e.size(), e) == 0;
+          },
+          operand[1]);
+    }
+    if (command == L"wait-not-text") {
+      return WaitForControl(
+          id, L"a text other than \"" + operand[1] + L"\"",
+          [](const setup_driver::ControlState& c, const std::wstring& e) { return c.text != e; }, operand[1]);
     }
     // wait-enabled
-    return WaitForControl(id, operand[1] == L"0" ? L"disabled" : L"enabled",
-                          [](const setup_driver::ControlState& c, const std::wstring& e) {
-                            return c.enabled == (e != L"0");
-                          },
-                          operand[1]);
+    return WaitForControl(
+        id, operand[1] == L"0" ? L"disabled" : L"enabled",
+        [](const setup_driver::ControlState& c, const std::wstring& e) { return c.enabled == (e != L"0"); },
+        operand[1]);
   }
 
   bool MessageBoxCommand(const std::wstring& command) {

@@ -108,7 +108,8 @@ WindowState ReadWindow(HWND window) {
   state.exStyle = static_cast<DWORD>(::GetWindowLongW(window, GWL_EXSTYLE));
   ::GetWindowRect(window, &state.bounds);
   // Each new child goes to the bottom of its siblings, so the sibling list is the creation order.
-  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
     state.controls.push_back(ReadControlHandle(window, child));
   }
   return state;
@@ -124,8 +125,7 @@ std::wstring ReadText(HWND control) {
   const LRESULT length = SendQuery(control, WM_GETTEXTLENGTH);
   if (length <= 0) return {};
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const LRESULT copied =
-      SendQuery(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  const LRESULT copied = SendQuery(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
   text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }
@@ -163,11 +163,13 @@ MessageBoxState ReadMessageBox(HWND box) {
   return state;
 }
 
-bool DismissMessageBox(HWND box) {
-  const HWND ok = ::GetDlgItem(box, IDOK);
-  return ok != nullptr &&
-         ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok)) != FALSE;
+bool PressDialogButton(HWND dialog, int id) {
+  const HWND button = ::GetDlgItem(dialog, id);
+  return button != nullptr && ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                             reinterpret_cast<LPARAM>(button)) != FALSE;
 }
+
+bool DismissMessageBox(HWND box) { return PressDialogButton(box, IDOK); }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
@@ -208,8 +210,8 @@ std::wstring Describe(const ControlState& control) {
 }
 
 std::wstring Describe(const WindowState& window) {
-  std::wstring lines = L"window class=" + window.className + L" title=\"" + Escape(window.title) +
-                       L"\" at=" + Rect(window.bounds) + L" style=" + Hex(window.style) + L" exstyle=" +
+  std::wstring lines = L"window class=" + window.className + L" title=\"" + Escape(window.title) + L"\" at=" +
+                       Rect(window.bounds) + L" style=" + Hex(window.style) + L" exstyle=" +
                        Hex(window.exStyle) + L"\n";
   for (const ControlState& control : window.controls) lines += Describe(control) + L"\n";
   return lines;

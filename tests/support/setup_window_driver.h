@@ -18,7 +18,7 @@ struct ControlState {
   bool visible = false;
   DWORD style = 0;
   DWORD exStyle = 0;
-  RECT bounds = {};  // in the parent's client coordinates
+  RECT bounds = {};      // in the parent's client coordinates
   LRESULT check = 0;     // BM_GETCHECK, meaningful for buttons
   LRESULT progress = 0;  // PBM_GETPOS, meaningful for progress bars
 };
@@ -30,7 +30,7 @@ struct WindowState {
   std::wstring title;
   DWORD style = 0;
   DWORD exStyle = 0;
-  RECT bounds = {};  // screen coordinates, frame included
+  RECT bounds = {};                    // screen coordinates, frame included
   std::vector<ControlState> controls;  // in the order the window made them
 };
 
@@ -56,11 +56,13 @@ bool Click(HWND window, int id);
 bool SetControlText(HWND window, int id, const std::wstring& text);
 bool PostClose(HWND window);
 
-// A visible message box (#32770) of the process (any when 0), or null.
+// A visible dialog (#32770: message boxes, the folder picker) of the process (any when 0), or null.
 HWND FindMessageBox(DWORD processId);
 HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs);
 MessageBoxState ReadMessageBox(HWND box);
 bool DismissMessageBox(HWND box);  // presses its OK button
+// Posts the button's command to the dialog, as a click on it would.
+bool PressDialogButton(HWND dialog, int id);
 
 // Polls every 20 ms until the condition holds or the time runs out; returns the last answer.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
