@@ -70,7 +70,8 @@ bash "$root/tests/support/server/server.sh" start --state "$server_state" --cert
   --fixed-port "$port" --watch-pid $$ --lifetime 1800 >"$out/server-start.log"
 server_started=1
 if grep -q '^fixed 0$' "$server_state/ports"; then
-  echo "port $port is taken (is a test run going on?); the demo installer is built for that port" >&2
+  echo "port $port is taken (a test run?). The demo installer is built for that port; pick a free one with" >&2
+  echo "  cmake --preset mingw -DFERNQUILL_TEST_SERVER_FIXED_PORT=<port>   and run the demo again." >&2
   exit 1
 fi
 
