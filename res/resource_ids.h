@@ -1,0 +1,4 @@
+// Resource IDs shared by the resource script and the program.
+#pragma once
+
+#define IDI_FERNQUILL 101

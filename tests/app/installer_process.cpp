@@ -1,0 +1,60 @@
+// Starting, driving and closing an installer process for the GUI tests.
+#include "installer_process.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kCloseTimeoutMs = 10000;
+constexpr DWORD kRunStartTimeoutMs = 10000;
+
+}  // namespace
+
+InstallerProcess::InstallerProcess(const std::wstring& exe) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+    ADD_FAILURE() << "cannot start " << test_support::WideToUtf8(exe) << ": error " << ::GetLastError();
+    return;
+  }
+  window_ = setup_driver::WaitForSetupWindow(process_.dwProcessId, kStartTimeoutMs);
+}
+
+InstallerProcess::~InstallerProcess() {
+  if (process_.hProcess == nullptr) return;
+  if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+    setup_driver::PostClose(window_);
+    if (::WaitForSingleObject(process_.hProcess, kCloseTimeoutMs) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.hProcess, 99);
+    }
+  }
+  ::CloseHandle(process_.hThread);
+  ::CloseHandle(process_.hProcess);
+}
+
+bool InstallerProcess::WaitForInstallText(const std::wstring& text, DWORD timeoutMs) const {
+  return setup_driver::WaitUntil([&] { return Control(1004).text == text; }, timeoutMs);
+}
+
+bool InstallerProcess::Install(DWORD timeoutMs) const {
+  if (!setup_driver::Click(window_, 1004)) return false;
+  // The button reads "Устанавливаем..." for the whole run, whatever it read before.
+  if (!WaitForInstallText(L"Устанавливаем...", kRunStartTimeoutMs)) return false;
+  return setup_driver::WaitUntil([&] { return Control(1004).text != L"Устанавливаем..."; }, timeoutMs);
+}
+
+long InstallerProcess::CloseAndWait() {
+  setup_driver::PostClose(window_);
+  if (::WaitForSingleObject(process_.hProcess, kCloseTimeoutMs) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_.hProcess, &code);
+  return static_cast<long>(code);
+}
+
+std::wstring DefaultInstallerPath() { return test_support::BuildDir() + L"\\FernquillSetup.exe"; }
+std::wstring LocalInstallerPath() { return test_support::EquipmentPath(L"FernquillSetupLocal.exe"); }
