@@ -43,7 +43,9 @@ export FERNQUILL_BENCH_RESULTS="$results"
 echo "building the Release benchmarks (log: $log)" >&2
 (cd "$root" && cmake --preset mingw-release) >>"$log" 2>&1
 has_installer=0
-if cmake --build "$build" --target help 2>/dev/null | grep -qw FernquillSetup; then has_installer=1; fi
+# Read whole first: grep -q stopping early would break the pipe under pipefail.
+target_list="$(cmake --build "$build" --target help 2>/dev/null || true)"
+if grep -qw FernquillSetup <<<"$target_list"; then has_installer=1; fi
 targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin)
 [ "$has_installer" = 1 ] && targets+=(FernquillSetup)
 cmake --build "$build" -j2 --target "${targets[@]}" >>"$log" 2>&1
