@@ -2,7 +2,8 @@
 # Deployment benchmark: DeployStagedTree under Wine against `cp -r` of the same staged tree on the Linux
 # side, in the same run, into an empty and into an already populated folder. Prints a table.
 # Usage: bench/deploy.sh [build dir]   (default build/mingw; the benchmark target is built as needed)
-# FERNQUILL_BENCH_FILES, FERNQUILL_BENCH_MIB and FERNQUILL_BENCH_ROUNDS change the tree and the rounds.
+# FERNQUILL_BENCH_FILES, FERNQUILL_BENCH_MIB and FERNQUILL_BENCH_ROUNDS change the tree and the rounds;
+# with FERNQUILL_BENCH_RESULTS set, the figures are also appended to that file as "key value" lines.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build/mingw}" 2>/dev/null && pwd || true)"
@@ -65,3 +66,10 @@ echo "Deployment: $files files, $mib MiB, best of $rounds rounds (cp -r on Linux
 printf '%-18s %10s %10s %12s %10s %9s\n' "install folder" "cp -r s" "MiB/s" "deploy s" "MiB/s" "ratio"
 row "empty" "$(least "${cp_empty[@]}")" "$(least "${deploy_empty[@]}")"
 row "populated" "$(least "${cp_populated[@]}")" "$(least "${deploy_populated[@]}")"
+
+if [ -n "${FERNQUILL_BENCH_RESULTS:-}" ]; then
+  printf '%s %s\n' deploy.files "$files" deploy.mib "$mib" deploy.rounds "$rounds" \
+    deploy.ours_empty_s "$(least "${deploy_empty[@]}")" deploy.cp_empty_s "$(least "${cp_empty[@]}")" \
+    deploy.ours_populated_s "$(least "${deploy_populated[@]}")" \
+    deploy.cp_populated_s "$(least "${cp_populated[@]}")" >>"$FERNQUILL_BENCH_RESULTS"
+fi

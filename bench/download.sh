@@ -2,6 +2,8 @@
 # Download benchmark: 16 MiB and 256 MiB from the local HTTPS test server, through HttpDownload under
 # Wine and through curl on the host, in the same run. Builds nothing: build the mingw preset first.
 # Usage: bench/download.sh [build dir]   (default build/mingw)
+# FERNQUILL_BENCH_DOWNLOAD_SMALL_MIB and FERNQUILL_BENCH_DOWNLOAD_LARGE_MIB change the two sizes; with
+# FERNQUILL_BENCH_RESULTS set, the figures are also appended to that file as "key value" lines.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build/mingw}" && pwd)"
@@ -27,16 +29,18 @@ trap cleanup EXIT
 bash "$server" start --state "$state" --certs "$certs" --watch-pid $$ --lifetime 1800 >/dev/null
 port="$(awk '$1 == "trusted" { print $2 }' "$state/ports")"
 
-for size in 16 256; do
+small="${FERNQUILL_BENCH_DOWNLOAD_SMALL_MIB:-16}"
+large="${FERNQUILL_BENCH_DOWNLOAD_LARGE_MIB:-256}"
+for size in "$small" "$large"; do
   head -c "$((size * 1048576))" /dev/urandom >"$state/www/bench/$size.bin"
 done
-expected256="$(sha256sum <"$state/www/bench/256.bin" | cut -d' ' -f1)"
+expected_large="$(sha256sum <"$state/www/bench/$large.bin" | cut -d' ' -f1)"
 
 run_installer() {  # size in MiB -> "mib_per_s peak_kib"
   local size="$1" out
   out="$("$WINE" "$bench_exe" "https://localhost:$port/bench/$size.bin" "$FERNQUILL_BUILD_DIR_WIN\\bench\\work\\$size.bin")"
   [ "$(stat -c %s "$work/$size.bin")" -eq "$((size * 1048576))" ] || { echo "short download: $out" >&2; exit 1; }
-  if [ "$size" = 256 ] && [ "$(sha256sum <"$work/256.bin" | cut -d' ' -f1)" != "$expected256" ]; then
+  if [ "$size" = "$large" ] && [ "$(sha256sum <"$work/$size.bin" | cut -d' ' -f1)" != "$expected_large" ]; then
     echo "HttpDownload delivered other bytes" >&2
     exit 1
   fi
@@ -48,7 +52,7 @@ run_curl() {  # size in MiB -> "mib_per_s"
   local size="$1" speed
   speed="$(curl -sS --fail --cacert "$certs/ca.pem" -o "$work/curl-$size.bin" -w '%{speed_download}' \
     "https://localhost:$port/bench/$size.bin")"
-  if [ "$size" = 256 ] && [ "$(sha256sum <"$work/curl-256.bin" | cut -d' ' -f1)" != "$expected256" ]; then
+  if [ "$size" = "$large" ] && [ "$(sha256sum <"$work/curl-$size.bin" | cut -d' ' -f1)" != "$expected_large" ]; then
     echo "curl delivered other bytes" >&2
     exit 1
   fi
@@ -56,15 +60,21 @@ run_curl() {  # size in MiB -> "mib_per_s"
   awk -v s="$speed" 'BEGIN { printf "%.1f", s / 1048576 }'
 }
 
-read -r wine16 peak16 < <(run_installer 16)
-read -r wine256 peak256 < <(run_installer 256)
-curl256="$(run_curl 256)"
-ratio="$(awk -v a="$wine256" -v b="$curl256" 'BEGIN { printf "%.2f", a / b }')"
+read -r wine_small peak_small < <(run_installer "$small")
+read -r wine_large peak_large < <(run_installer "$large")
+curl_large="$(run_curl "$large")"
+ratio="$(awk -v a="$wine_large" -v b="$curl_large" 'BEGIN { printf "%.2f", a / b }')"
 
 printf '%-34s %12s\n' "download benchmark (localhost TLS)" ""
-printf '%-34s %12s\n' "HttpDownload 256 MiB, MiB/s" "$wine256"
-printf '%-34s %12s\n' "curl 256 MiB, MiB/s" "$curl256"
+printf '%-34s %12s\n' "HttpDownload $large MiB, MiB/s" "$wine_large"
+printf '%-34s %12s\n' "curl $large MiB, MiB/s" "$curl_large"
 printf '%-34s %12s\n' "HttpDownload / curl" "$ratio"
-printf '%-34s %12s\n' "HttpDownload 16 MiB, MiB/s" "$wine16"
-printf '%-34s %12s\n' "peak working set, 16 MiB, KiB" "$peak16"
-printf '%-34s %12s\n' "peak working set, 256 MiB, KiB" "$peak256"
+printf '%-34s %12s\n' "HttpDownload $small MiB, MiB/s" "$wine_small"
+printf '%-34s %12s\n' "peak working set, $small MiB, KiB" "$peak_small"
+printf '%-34s %12s\n' "peak working set, $large MiB, KiB" "$peak_large"
+
+if [ -n "${FERNQUILL_BENCH_RESULTS:-}" ]; then
+  printf '%s %s\n' download.small_mib "$small" download.large_mib "$large" \
+    download.ours_mib_per_s "$wine_large" download.curl_mib_per_s "$curl_large" \
+    download.small_peak_kib "$peak_small" download.large_peak_kib "$peak_large" >>"$FERNQUILL_BENCH_RESULTS"
+fi

@@ -104,7 +104,7 @@ void RunSteps(Run& run, const InstallRequest& request, const std::wstring& updat
 
   std::wstring error;
   std::string manifestBody;
-  if (!HttpDownload(ManifestUrl(updateHost), nullptr, &manifestBody, error, false)) {
+  if (!HttpDownload(ManifestUrl(updateHost), nullptr, &manifestBody, error, false, kManifestSizeLimit)) {
     return run.Finish(false, texts::kManifestDownloadFailed + error);
   }
   UpdateManifest manifest;

@@ -30,6 +30,7 @@ constexpr int kConnectTimeoutMs = 5000;
 constexpr int kSendTimeoutMs = 15000;
 constexpr int kReceiveTimeoutMs = 15000;
 constexpr DWORD kBufferSize = 65536;
+constexpr wchar_t kBodyTooLarge[] = L"Ответ сервера слишком велик.";
 
 // Deletes a file that was only partly written, once the stream on it has been closed. Declared before
 // the stream, so that it runs after the stream's own destructor.
@@ -48,8 +49,14 @@ class PartialFileRemover {
 struct BodySinks {
   std::ofstream* file = nullptr;
   std::string* body = nullptr;
+  std::uint64_t bodyLimit = kNoBodyLimit;
 
   bool Deliver(const char* data, std::size_t size, std::wstring& error) const {
+    // Tested before anything is written, so that the string never holds more than the limit.
+    if (body != nullptr && ExceedsBodyLimit(body->size(), size, bodyLimit)) {
+      error = kBodyTooLarge;
+      return false;
+    }
     if (file != nullptr) {
       file->write(data, static_cast<std::streamsize>(size));
       if (!*file) {
@@ -123,8 +130,12 @@ bool IsBodyShort(std::uint64_t received, std::uint64_t announced) {
   return announced != 0 && received < announced;
 }
 
+bool ExceedsBodyLimit(std::uint64_t held, std::uint64_t size, std::uint64_t limit) {
+  return size > limit || held > limit - size;
+}
+
 bool HttpDownload(const std::wstring& url, const std::wstring* targetFile, std::string* body,
-                  std::wstring& error, bool reportProgress) {
+                  std::wstring& error, bool reportProgress, std::uint64_t bodyLimit) {
   std::wstring host;
   std::wstring path;
   std::uint16_t port = 0;
@@ -184,6 +195,10 @@ bool HttpDownload(const std::wstring& url, const std::wstring* targetFile, std::
   }
 
   const std::uint64_t announced = QueryContentLength(request.get());
+  if (body != nullptr && ExceedsBodyLimit(0, announced, bodyLimit)) {
+    error = kBodyTooLarge;
+    return false;
+  }
 
   BodySinks sinks;
   if (targetFile != nullptr) {
@@ -197,6 +212,7 @@ bool HttpDownload(const std::wstring& url, const std::wstring* targetFile, std::
   if (body != nullptr) {
     body->clear();
     sinks.body = body;
+    sinks.bodyLimit = bodyLimit;
   }
 
   if (!TransferBody(request.get(), sinks, announced, reportProgress, error)) {

@@ -2,12 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
+
+constexpr std::uint64_t kNoBodyLimit = std::numeric_limits<std::uint64_t>::max();
 
 // targetFile and body may each be null (absent). On failure error holds one finished sentence and a
 // target file is never left half-written; on success error is left as it was.
+// bodyLimit bounds the body string only, never the file: a body of exactly bodyLimit bytes is accepted,
+// a longer one fails, refused before any byte is read when its announced length is already too long.
 bool HttpDownload(const std::wstring& url, const std::wstring* targetFile, std::string* body,
-                  std::wstring& error, bool reportProgress);
+                  std::wstring& error, bool reportProgress, std::uint64_t bodyLimit = kNoBodyLimit);
 
 // The rules of the download, kept apart from the calls into WinHTTP.
 
@@ -23,3 +28,6 @@ unsigned ProgressPercent(std::uint64_t received, std::uint64_t announced);
 
 // A body that ended before its announced length was cut off, even if every read succeeded.
 bool IsBodyShort(std::uint64_t received, std::uint64_t announced);
+
+// True when size more bytes on top of held would pass the limit.
+bool ExceedsBodyLimit(std::uint64_t held, std::uint64_t size, std::uint64_t limit);

@@ -2,6 +2,7 @@
 """Builds the sample packages the whole-install tests publish, each with its SHA-256 beside it."""
 import hashlib
 import pathlib
+import random
 import sys
 import zipfile
 
@@ -25,8 +26,12 @@ def main():
         # User data in a package is never installed.
         ("config/settings.ini", b"[from-package]\n"),
     ]
+    # Incompressible, so that the package itself is larger than any limit on a body held in memory.
+    large_data = random.Random(6).randbytes(3 * 1024 * 1024)
+    (out / "large-data.bin").write_bytes(large_data)
     packages = {
         "good": application,
+        "large": application + [("data/large.bin", large_data)],
         "no-launcher": [e for e in application if e[0] != "FernquillLauncher.exe"],
         "no-main": [e for e in application if e[0] != "Fernquill.exe"],
         "nested": [("Fernquill/" + name, data) for name, data in application],
