@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cwctype>
 #include <filesystem>
 #include <map>
@@ -14,11 +13,15 @@
 
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "file_faults.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
+using test_support::HeldByAnotherProcess;
 using test_support::ReadFile;
+using test_support::StartLinuxProgram;
 using test_support::TempFolder;
+using test_support::UnixPathOf;
 using test_support::WideToUtf8;
 
 namespace {
@@ -55,72 +58,6 @@ std::vector<std::wstring> WalkOrder(const fs::path& root) {
     if (entry.is_regular_file()) order.push_back(entry.path().lexically_relative(root).wstring());
   }
   return order;
-}
-
-// Another process holding a path open with share mode 0, as a running application holds its files.
-class HeldByAnotherProcess {
- public:
-  explicit HeldByAnotherProcess(const fs::path& path) {
-    static std::atomic<unsigned> counter{0};
-    const std::wstring stem =
-        L"Local\\fq-hold-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-    ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-ready").c_str()));
-    release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-release").c_str()));
-    if (!ready_ || !release_) throw std::runtime_error("cannot create the hold events");
-    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"hold_file.exe") + L"\" \"" +
-                               path.wstring() + L"\" " + stem + L"-ready " + stem + L"-release";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &process)) {
-      throw std::runtime_error("cannot start hold_file.exe");
-    }
-    ::CloseHandle(process.hThread);
-    process_.reset(process.hProcess);
-    HANDLE waits[] = {ready_.get(), process_.get()};
-    if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
-      throw std::runtime_error("hold_file.exe did not get hold of " + WideToUtf8(path.wstring()));
-    }
-  }
-  ~HeldByAnotherProcess() {
-    ::SetEvent(release_.get());
-    ::WaitForSingleObject(process_.get(), 30000);
-  }
-  HeldByAnotherProcess(const HeldByAnotherProcess&) = delete;
-  HeldByAnotherProcess& operator=(const HeldByAnotherProcess&) = delete;
-
- private:
-  unique_kernel_handle ready_;
-  unique_kernel_handle release_;
-  unique_kernel_handle process_;
-};
-
-std::string UnixPathOf(const fs::path& path) {
-  using UnixFileName = char*(CDECL*)(const wchar_t*);
-  const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixFileName == nullptr) throw std::runtime_error("not running under Wine");
-  char* name = unixFileName(path.c_str());
-  if (name == nullptr) throw std::runtime_error("no Unix name for " + WideToUtf8(path.wstring()));
-  std::string result(name);
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return result;
-}
-
-// Starts a Linux program with quoted arguments. Wine cannot wait for one: the caller polls for its effect.
-void StartLinuxProgram(const wchar_t* program, const std::vector<std::wstring>& arguments) {
-  std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
-  for (const std::wstring& argument : arguments) commandLine += L" \"" + argument + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(program));
-  }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
 }
 
 bool Exists(const fs::path& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -13,122 +13,22 @@
 #include <vector>
 
 #include "install/messages.h"
+#include "install_run_fixture.h"
 #include "test_server.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using install_run::ExpectMessages;
+using install_run::Finished;
+using install_run::InstallRun;
+using install_run::kVersion;
+using install_run::ManifestFor;
+using install_run::PackageDigest;
+using install_run::Progress;
+using install_run::Status;
 using test_support::RecordedMessage;
-
-const std::wstring kVersion = L"2.5.0 beta";
-
-std::string ReadPackage(const std::wstring& name) {
-  return test_support::ReadFile(test_support::BuildDir() + L"\\tests\\install\\packages\\" + name);
-}
-
-std::string PackageDigest(const std::wstring& name) { return ReadPackage(name + L".sha256"); }
-
-std::string ManifestFor(const std::wstring& url, const std::string& digest) {
-  return "version=" + test_support::WideToUtf8(kVersion) + "\nurl=" + test_support::WideToUtf8(url) +
-         "\nsha256=" + digest + "\n";
-}
-
-// One expected message: a status text, a progress value, or the end with its flag.
-struct Expected {
-  UINT message;
-  WPARAM wParam;
-  std::wstring text;
-};
-Expected Status(const std::wstring& text) { return {WM_SETUP_STATUS, 0, text}; }
-Expected Progress(WPARAM value) { return {WM_SETUP_PROGRESS, value, {}}; }
-Expected Finished(bool success) { return {WM_SETUP_FINISHED, success ? 1u : 0u, {}}; }
-
-void ExpectMessages(const std::vector<RecordedMessage>& actual, const std::vector<Expected>& expected) {
-  ASSERT_EQ(actual.size(), expected.size()) << "messages received: " << actual.size();
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(actual[i].message, expected[i].message) << "message " << i;
-    EXPECT_EQ(actual[i].wParam, expected[i].wParam) << "message " << i;
-    if (expected[i].message == WM_SETUP_STATUS) {
-      EXPECT_EQ(actual[i].text, expected[i].text) << "message " << i;
-    }
-  }
-}
-
-// A run's world: its own temporary folder (TMP/TEMP), install folder, launcher log, server site, and
-// the fixed manifest address of the server, which is why these tests hold the update_manifest lock.
-class InstallRun : public ::testing::Test {
- protected:
-  InstallRun()
-      : tmpValue_(temp_.str()),
-        logValue_((logFolder_ / L"launcher.log").wstring()),
-        tmp_(L"TMP", &tmpValue_),
-        tempVar_(L"TEMP", &tmpValue_),
-        log_(L"FERNQUILL_LAUNCHER_LOG", &logValue_) {
-    std::error_code ignored;
-    fs::remove(ManifestPath(), ignored);
-  }
-  ~InstallRun() override {
-    std::error_code ignored;
-    fs::remove(ManifestPath(), ignored);
-  }
-
-  static fs::path ManifestPath() { return test_server::WwwRoot() / L"updates" / L"latest.txt"; }
-
-  void PublishManifest(const std::string& body) {
-    fs::create_directories(ManifestPath().parent_path());
-    test_support::WriteFile(ManifestPath(), body);
-  }
-
-  // Puts the package on the site and a manifest naming it; returns the package's address.
-  std::wstring PublishPackage(const std::wstring& package, const std::wstring& query = L"",
-                              const std::string& digest = "") {
-    site_.Publish(package, ReadPackage(package));
-    const std::wstring url = site_.Url(L"/" + package + query);
-    PublishManifest(ManifestFor(url, digest.empty() ? PackageDigest(package) : digest));
-    return url;
-  }
-
-  static std::wstring Host() { return L"localhost:" + std::to_wstring(test_server::Port()); }
-
-  std::vector<RecordedMessage> Run(bool desktopShortcut = false) {
-    test_support::MessageRecorder recorder;
-    InstallRequest request{installDir_.wstring(), desktopShortcut};
-    std::thread worker([request] { RunInstall(request, Host()); });
-    auto messages = recorder.PumpUntilFinished(120000);
-    worker.join();
-    return messages;
-  }
-
-  std::wstring PackagePath() const {
-    return (temp_.path() / (L"FernquillSetup_" + std::to_wstring(::GetCurrentProcessId()) + L".zip")).wstring();
-  }
-  std::wstring StagingPath() const {
-    return (temp_.path() / (L"FernquillSetupStage_" + std::to_wstring(::GetCurrentProcessId()))).wstring();
-  }
-
-  std::wstring FetchingText() const { return L"Получаем актуальную версию с " + Host() + L"..."; }
-
-  // The launcher starts asynchronously; its record appears within a few seconds.
-  std::string WaitForLauncherLog() const {
-    const fs::path log = logFolder_ / L"launcher.log";
-    for (int i = 0; i < 200 && !fs::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return fs::exists(log) ? test_support::ReadFile(log) : std::string();
-  }
-
-  test_support::TempFolder temp_{L"run-tmp"};
-  test_support::TempFolder logFolder_{L"run-log"};
-  test_support::TempFolder installRoot_{L"run-dest"};
-  fs::path installDir_ = installRoot_.path() / L"Fern quill";
-  test_server::Site site_;
-
- private:
-  std::wstring tmpValue_;
-  std::wstring logValue_;
-  test_support::ScopedEnvironment tmp_;
-  test_support::ScopedEnvironment tempVar_;
-  test_support::ScopedEnvironment log_;
-};
 
 TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
   // How the package arrives in reads is the network's choice, so only the shape of its progress is fixed.

@@ -13,6 +13,15 @@ def write_zip(path, entries):
             archive.writestr(name, data)
 
 
+BULK_FILES = 3000
+
+
+def bulk_entries():
+    """Thousands of small files in nested folders; the tests rebuild the same names and contents."""
+    for i in range(BULK_FILES):
+        yield f"bulk/d{i // 100:02}/f{i:04}.txt", (f"bulk file {i}\n" * (1 + i % 5)).encode()
+
+
 def main():
     out = pathlib.Path(sys.argv[1])
     main_exe = pathlib.Path(sys.argv[2]).read_bytes()
@@ -36,6 +45,7 @@ def main():
         "no-main": [e for e in application if e[0] != "Fernquill.exe"],
         "nested": [("Fernquill/" + name, data) for name, data in application],
         "launcher-not-a-program": [("Fernquill.exe", main_exe), ("FernquillLauncher.exe", b"not a program")],
+        "bulk": application + list(bulk_entries()),
     }
     for name, entries in packages.items():
         write_zip(out / f"{name}.zip", entries)

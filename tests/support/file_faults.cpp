@@ -1,0 +1,107 @@
+// Test equipment for file-system faults.
+#include "file_faults.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "common/text.h"
+#include "test_support.h"
+
+namespace test_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Quoted for the Windows command line, which Wine splits into the Linux program's arguments: quotes
+// inside are escaped; no argument here ends in a backslash.
+std::wstring QuotedArgument(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
+  for (wchar_t c : argument) {
+    if (c == L'"') quoted.push_back(L'\\');
+    quoted.push_back(c);
+  }
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+}  // namespace
+
+HeldByAnotherProcess::HeldByAnotherProcess(const fs::path& path) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring stem =
+      L"Local\\fq-hold-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+  ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-ready").c_str()));
+  release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-release").c_str()));
+  if (!ready_ || !release_) throw std::runtime_error("cannot create the hold events");
+  std::wstring commandLine = L"\"" + EquipmentPath(L"hold_file.exe") + L"\" \"" + path.wstring() + L"\" " +
+                             stem + L"-ready " + stem + L"-release";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+    throw std::runtime_error("cannot start hold_file.exe");
+  }
+  ::CloseHandle(process.hThread);
+  process_.reset(process.hProcess);
+  HANDLE waits[] = {ready_.get(), process_.get()};
+  if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+    throw std::runtime_error("hold_file.exe did not get hold of " + WideToUtf8(path.wstring()));
+  }
+}
+
+HeldByAnotherProcess::~HeldByAnotherProcess() {
+  ::SetEvent(release_.get());
+  ::WaitForSingleObject(process_.get(), 30000);
+}
+
+std::string UnixPathOf(const fs::path& path) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixFileName == nullptr) throw std::runtime_error("not running under Wine");
+  char* name = unixFileName(path.c_str());
+  if (name == nullptr) throw std::runtime_error("no Unix name for " + WideToUtf8(path.wstring()));
+  std::string result(name);
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+void StartLinuxProgram(const wchar_t* program, const std::vector<std::wstring>& arguments) {
+  std::wstring commandLine = QuotedArgument(program);
+  for (const std::wstring& argument : arguments) commandLine += L" " + QuotedArgument(argument);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    throw std::runtime_error("cannot start " + WideToUtf8(program));
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
+int RunLinuxShell(const std::wstring& command, DWORD timeoutMs) {
+  TempFolder folder(L"linux-shell");
+  const fs::path status = folder / L"status";
+  // The status file is written whole and then renamed, so it is never read half written.
+  StartLinuxProgram(L"Z:\\bin\\sh", {L"-c", L"(" + command + L"); echo $? > \"$0.tmp\"; mv \"$0.tmp\" \"$0\"",
+                                     Utf8ToWide(UnixPathOf(status))});
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    if (fs::exists(status)) return std::stoi(ReadFile(status));
+    ::Sleep(20);
+  }
+  return -1;
+}
+
+ImmutableOnLinux::ImmutableOnLinux(const fs::path& path) : unixPath_(UnixPathOf(path)) {
+  applied_ = RunLinuxShell(L"chattr +i -- '" + Utf8ToWide(unixPath_) + L"' 2>/dev/null") == 0;
+}
+
+ImmutableOnLinux::~ImmutableOnLinux() {
+  if (applied_) RunLinuxShell(L"chattr -i -- '" + Utf8ToWide(unixPath_) + L"'");
+}
+
+}  // namespace test_support
