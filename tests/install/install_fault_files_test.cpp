@@ -166,20 +166,11 @@ std::size_t CountFiles(const fs::path& root) {
 // The equipment installer, one whole run in a process of its own, started with this process's TMP.
 class InstallerProcess {
  public:
-  InstallerProcess(const std::wstring& host, const fs::path& installDir, const fs::path& report) {
-    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"install_runner.exe") + L"\" \"" + host +
-                               L"\" \"" + installDir.wstring() + L"\" \"" + report.wstring() + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &process)) {
-      throw std::runtime_error("cannot start install_runner.exe");
-    }
-    ::CloseHandle(process.hThread);
-    process_.reset(process.hProcess);
-    id_ = process.dwProcessId;
-  }
+  InstallerProcess(const std::wstring& host, const fs::path& installDir, const fs::path& report)
+      : process_(test_support::StartProcess(L"\"" + test_support::EquipmentPath(L"install_runner.exe") +
+                                                L"\" \"" + host + L"\" \"" + installDir.wstring() + L"\" \"" +
+                                                report.wstring() + L"\"",
+                                            &id_)) {}
   ~InstallerProcess() { Kill(); }
   InstallerProcess(const InstallerProcess&) = delete;
   InstallerProcess& operator=(const InstallerProcess&) = delete;
@@ -194,8 +185,8 @@ class InstallerProcess {
   }
 
  private:
+  DWORD id_ = 0;  // before the process, which sets it
   unique_kernel_handle process_;
-  DWORD id_ = 0;
 };
 
 TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {

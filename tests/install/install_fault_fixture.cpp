@@ -24,13 +24,6 @@ using test_support::WideToUtf8;
 
 namespace {
 
-struct registry_key_traits {
-  using pointer = HKEY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
-using unique_registry_key = unique_handle<registry_key_traits>;
-
 void AddRegistryKey(HKEY key, const std::wstring& path, RegistryTree& tree) {
   tree[path + L"\\"];
   DWORD subkeys = 0, longestSubkey = 0, values = 0, longestName = 0, longestData = 0;
