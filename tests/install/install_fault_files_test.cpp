@@ -213,6 +213,7 @@ TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {
   ExpectUserDataKept(true);
   const install_fault::World left = Look();
   EXPECT_TRUE(left.classes == before_.classes) << "registered before the deployment ended";
+  EXPECT_TRUE(left.otherRegistry == before_.otherRegistry);
   EXPECT_TRUE(left.programs == before_.programs) << "a shortcut before the deployment ended";
   EXPECT_TRUE(left.desktop == before_.desktop) << "a shortcut before the deployment ended";
   const std::set<std::wstring> killedRunFiles = {PackageName(installer.id()), StagingName(installer.id())};
