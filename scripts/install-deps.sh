@@ -8,6 +8,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine64 xvfb xauth x11-apps imagemagick
   python3 openssl zip unzip curl
+  e2fsprogs
 )
 
 missing=()
