@@ -118,14 +118,11 @@ class FolderNotWritable : public FileFault {
 
 TEST_F(FolderNotWritable, AParentFolderStopsTheInstallFolderAndTheRepeatInstallsOnceWritable) {
   installDir_ = noWriteRoot_ / L"Fern quill";
-  std::vector<test_support::RecordedMessage> messages;
   {
     test_support::ImmutableOnLinux denied(noWriteRoot_);
     if (!denied.Available()) GTEST_SKIP() << "chattr +i is refused here: no folder can be denied to root";
     Remember();
-    messages = Run();
-    ExpectFailure(messages, {kCannotCreateInstallDir, {}}, Stop::kBeforeDeployment,
-                  TemporaryFilesOfThisRun());
+    ExpectFailure(Run(), {kCannotCreateInstallDir, {}}, Stop::kBeforeDeployment, TemporaryFilesOfThisRun());
   }
   ExpectCleanInstall(Run());
 }
@@ -206,8 +203,8 @@ TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {
   ASSERT_TRUE(filling && killed) << "the installer was not caught deploying; it ended with: "
                                  << (fs::exists(report) ? test_support::ReadFile(report)
                                                         : std::string("nothing"));
-  const std::size_t copied = CountFiles(installDir_);
-  EXPECT_LT(copied, total) << "the deployment was over before the kill";
+  const std::size_t present = CountFiles(installDir_);
+  EXPECT_LT(present, total) << "the deployment was over before the kill";
 
   // What the killed run left: the user's data, nothing registered, its own temporary files.
   ExpectUserDataKept(true);
@@ -220,7 +217,7 @@ TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {
   EXPECT_EQ(left.runTemp, killedRunFiles);
 
   ExpectCleanInstall(Run(), killedRunFiles);
-  std::printf("killed with %zu of %zu files in the install folder\n", copied, total);
+  std::printf("killed with %zu of %zu files in the install folder\n", present, total);
 }
 
 }  // namespace
