@@ -9,13 +9,6 @@
 
 namespace {
 
-struct registry_key_traits {
-  using pointer = HKEY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
-using unique_registry_key = unique_handle<registry_key_traits>;
-
 constexpr wchar_t kClassesKey[] = L"Software\\Classes\\";
 constexpr wchar_t kIconSuffix[] = L"\\DefaultIcon";
 constexpr wchar_t kCommandSuffix[] = L"\\shell\\open\\command";

@@ -118,14 +118,11 @@ class FolderNotWritable : public FileFault {
 
 TEST_F(FolderNotWritable, AParentFolderStopsTheInstallFolderAndTheRepeatInstallsOnceWritable) {
   installDir_ = noWriteRoot_ / L"Fern quill";
-  std::vector<test_support::RecordedMessage> messages;
   {
     test_support::ImmutableOnLinux denied(noWriteRoot_);
     if (!denied.Available()) GTEST_SKIP() << "chattr +i is refused here: no folder can be denied to root";
     Remember();
-    messages = Run();
-    ExpectFailure(messages, {kCannotCreateInstallDir, {}}, Stop::kBeforeDeployment,
-                  TemporaryFilesOfThisRun());
+    ExpectFailure(Run(), {kCannotCreateInstallDir, {}}, Stop::kBeforeDeployment, TemporaryFilesOfThisRun());
   }
   ExpectCleanInstall(Run());
 }
@@ -166,20 +163,11 @@ std::size_t CountFiles(const fs::path& root) {
 // The equipment installer, one whole run in a process of its own, started with this process's TMP.
 class InstallerProcess {
  public:
-  InstallerProcess(const std::wstring& host, const fs::path& installDir, const fs::path& report) {
-    std::wstring commandLine = L"\"" + test_support::EquipmentPath(L"install_runner.exe") + L"\" \"" + host +
-                               L"\" \"" + installDir.wstring() + L"\" \"" + report.wstring() + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          nullptr, &startup, &process)) {
-      throw std::runtime_error("cannot start install_runner.exe");
-    }
-    ::CloseHandle(process.hThread);
-    process_.reset(process.hProcess);
-    id_ = process.dwProcessId;
-  }
+  InstallerProcess(const std::wstring& host, const fs::path& installDir, const fs::path& report)
+      : process_(test_support::StartProcess(L"\"" + test_support::EquipmentPath(L"install_runner.exe") +
+                                                L"\" \"" + host + L"\" \"" + installDir.wstring() + L"\" \"" +
+                                                report.wstring() + L"\"",
+                                            &id_)) {}
   ~InstallerProcess() { Kill(); }
   InstallerProcess(const InstallerProcess&) = delete;
   InstallerProcess& operator=(const InstallerProcess&) = delete;
@@ -194,8 +182,8 @@ class InstallerProcess {
   }
 
  private:
+  DWORD id_ = 0;  // before the process, which sets it
   unique_kernel_handle process_;
-  DWORD id_ = 0;
 };
 
 TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {
@@ -215,20 +203,21 @@ TEST_F(ManyFiles, AnInstallerKilledDuringDeploymentIsRepairedByTheNextRun) {
   ASSERT_TRUE(filling && killed) << "the installer was not caught deploying; it ended with: "
                                  << (fs::exists(report) ? test_support::ReadFile(report)
                                                         : std::string("nothing"));
-  const std::size_t copied = CountFiles(installDir_);
-  EXPECT_LT(copied, total) << "the deployment was over before the kill";
+  const std::size_t present = CountFiles(installDir_);
+  EXPECT_LT(present, total) << "the deployment was over before the kill";
 
   // What the killed run left: the user's data, nothing registered, its own temporary files.
   ExpectUserDataKept(true);
   const install_fault::World left = Look();
   EXPECT_TRUE(left.classes == before_.classes) << "registered before the deployment ended";
+  EXPECT_TRUE(left.otherRegistry == before_.otherRegistry);
   EXPECT_TRUE(left.programs == before_.programs) << "a shortcut before the deployment ended";
   EXPECT_TRUE(left.desktop == before_.desktop) << "a shortcut before the deployment ended";
   const std::set<std::wstring> killedRunFiles = {PackageName(installer.id()), StagingName(installer.id())};
   EXPECT_EQ(left.runTemp, killedRunFiles);
 
   ExpectCleanInstall(Run(), killedRunFiles);
-  std::printf("killed with %zu of %zu files in the install folder\n", copied, total);
+  std::printf("killed with %zu of %zu files in the install folder\n", present, total);
 }
 
 }  // namespace

@@ -24,12 +24,9 @@ using test_support::WideToUtf8;
 
 namespace {
 
-struct registry_key_traits {
-  using pointer = HKEY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
-using unique_registry_key = unique_handle<registry_key_traits>;
+bool StartsWith(const std::wstring& text, const std::wstring& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
 
 void AddRegistryKey(HKEY key, const std::wstring& path, RegistryTree& tree) {
   tree[path + L"\\"];
@@ -65,7 +62,7 @@ void AddRegistryKey(HKEY key, const std::wstring& path, RegistryTree& tree) {
       throw std::runtime_error("cannot open " + WideToUtf8(path + L"\\" + name));
     }
     unique_registry_key child(opened);
-    AddRegistryKey(child.get(), path + L"\\" + name, tree);
+    AddRegistryKey(child.get(), path.empty() ? name : path + L"\\" + name, tree);
   }
 }
 
@@ -74,7 +71,7 @@ std::set<std::wstring> NamesIn(const fs::path& folder, const std::wstring& prefi
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::wstring name = it->path().filename().wstring();
-    if (name.compare(0, prefix.size(), prefix) == 0) names.insert(name);
+    if (StartsWith(name, prefix)) names.insert(name);
   }
   return names;
 }
@@ -229,6 +226,12 @@ World InstallFault::Look() const {
   world.programs = TreeOf(KnownFolderPath(FOLDERID_Programs));
   world.desktop = TreeOf(KnownFolderPath(FOLDERID_Desktop));
   world.classes = RegistryTreeOf(L"Software\\Classes");
+  // Wine keeps state of its own under Software\Wine (system parameters), which windows change.
+  for (const auto& entry : RegistryTreeOf(L"")) {
+    if (!StartsWith(entry.first, L"Software\\Classes\\") && !StartsWith(entry.first, L"Software\\Wine\\")) {
+      world.otherRegistry.insert(entry);
+    }
+  }
   world.runTemp = NamesIn(temp_.path());
   world.sessionTemp = NamesIn(sessionTemp_, L"FernquillSetup");
   return world;
@@ -266,6 +269,8 @@ void InstallFault::ExpectFailure(const std::vector<RecordedMessage>& messages, c
   EXPECT_EQ(after.besideInstall, before_.besideInstall);
   // The run ended before the shell integration: nothing registered, no shortcut made.
   EXPECT_TRUE(after.classes == before_.classes) << Differences(after.classes, before_.classes);
+  EXPECT_TRUE(after.otherRegistry == before_.otherRegistry)
+      << Differences(after.otherRegistry, before_.otherRegistry);
   EXPECT_TRUE(after.programs == before_.programs) << Differences(after.programs, before_.programs);
   EXPECT_TRUE(after.desktop == before_.desktop) << Differences(after.desktop, before_.desktop);
   EXPECT_EQ(after.runTemp, tempLeft);
@@ -312,6 +317,8 @@ void InstallFault::ExpectCleanInstall(const std::vector<RecordedMessage>& messag
 
   const RegistryTree classes = WithShellIntegration(before_.classes, installDir_.wstring());
   EXPECT_TRUE(after.classes == classes) << Differences(after.classes, classes);
+  EXPECT_TRUE(after.otherRegistry == before_.otherRegistry)
+      << Differences(after.otherRegistry, before_.otherRegistry);
 
   const fs::path shortcut = fs::path(KnownFolderPath(FOLDERID_Programs)) / L"Fernquill.lnk";
   EXPECT_EQ(ShortcutTarget(shortcut), (installDir_ / L"FernquillLauncher.exe").wstring());

@@ -16,8 +16,8 @@ namespace install_fault {
 using Tree = std::map<std::wstring, std::string>;
 Tree TreeOf(const std::filesystem::path& root);
 
-// Every key and value below a key of HKEY_CURRENT_USER: a key as its path with a trailing backslash, a
-// value as its key's path, '|' and its name, holding its type and bytes.
+// Every key and value below a key of HKEY_CURRENT_USER (all of it for ""): a key as its path with a
+// trailing backslash, a value as its key's path, '|' and its name, holding its type and bytes.
 using RegistryTree = std::map<std::wstring, std::string>;
 RegistryTree RegistryTreeOf(const std::wstring& subkey);
 
@@ -28,6 +28,7 @@ struct World {
   Tree programs;                         // the Start menu's Programs folder
   Tree desktop;
   RegistryTree classes;                // HKCU\Software\Classes
+  RegistryTree otherRegistry;          // the rest of HKCU but Wine's own Software\Wine
   std::set<std::wstring> runTemp;      // names in the run's own TMP
   std::set<std::wstring> sessionTemp;  // FernquillSetup* names in the temporary folder the test began with
 };

@@ -28,6 +28,19 @@ std::wstring QuotedArgument(const std::wstring& argument) {
 
 }  // namespace
 
+unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
+  }
+  ::CloseHandle(process.hThread);
+  if (processId != nullptr) *processId = process.dwProcessId;
+  return unique_kernel_handle(process.hProcess);
+}
+
 HeldByAnotherProcess::HeldByAnotherProcess(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
   const std::wstring stem =
@@ -35,17 +48,8 @@ HeldByAnotherProcess::HeldByAnotherProcess(const fs::path& path) {
   ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-ready").c_str()));
   release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (stem + L"-release").c_str()));
   if (!ready_ || !release_) throw std::runtime_error("cannot create the hold events");
-  std::wstring commandLine = L"\"" + EquipmentPath(L"hold_file.exe") + L"\" \"" + path.wstring() + L"\" " +
-                             stem + L"-ready " + stem + L"-release";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start hold_file.exe");
-  }
-  ::CloseHandle(process.hThread);
-  process_.reset(process.hProcess);
+  process_ = StartProcess(L"\"" + EquipmentPath(L"hold_file.exe") + L"\" \"" + path.wstring() + L"\" " +
+                          stem + L"-ready " + stem + L"-release");
   HANDLE waits[] = {ready_.get(), process_.get()};
   if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
     throw std::runtime_error("hold_file.exe did not get hold of " + WideToUtf8(path.wstring()));
