@@ -36,12 +36,13 @@ class FixedHostSite {
 
   // The stand-in package and a manifest that names it with its real digest.
   void Publish() const {
-    const std::wstring packages = test_support::BuildDir() + L"\\tests\\app\\gui-package";
+    // The sample package the whole-run tests use: the stand-ins at the root.
+    const std::wstring packages = test_support::BuildDir() + L"\\tests\\install\\packages";
     // CopyFileW: the C++ library's copy_file cannot overwrite under mingw.
     ASSERT_TRUE(
-        ::CopyFileW((packages + L"\\package.zip").c_str(), (updates_ / L"gui-package.zip").c_str(), FALSE));
+        ::CopyFileW((packages + L"\\good.zip").c_str(), (updates_ / L"gui-package.zip").c_str(), FALSE));
     PublishManifest(test_server::Url(L"/updates/gui-package.zip", test_server::Listener::kFixedPort),
-                    Trimmed(test_support::ReadFile(packages + L"\\package.sha256")));
+                    Trimmed(test_support::ReadFile(packages + L"\\good.zip.sha256")));
   }
 
   void PublishManifest(const std::wstring& packageUrl, const std::string& digest) const {
