@@ -71,7 +71,8 @@ int wmain(int argc, wchar_t** argv) {
   ::GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &attributes);
   const unsigned long long bytes =
       (static_cast<unsigned long long>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-  const double seconds = static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart;
+  const double seconds =
+      static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 
   PROCESS_MEMORY_COUNTERS memory = {};
   memory.cb = sizeof(memory);
@@ -80,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf(
       "bytes=%llu seconds=%.3f mib_per_s=%.1f peak_working_set_kib=%llu progress_messages=%llu "
       "last_percent=%u\n",
-      bytes, seconds, bytes / 1048576.0 / seconds,
+      bytes, seconds, static_cast<double>(bytes) / 1048576.0 / seconds,
       static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024), progressMessages, lastPercent);
   return 0;
 }

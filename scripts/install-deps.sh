@@ -6,6 +6,7 @@ packages=(
   cmake make
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev googletest
+  clang clang-tidy
   wine64 fonts-wine xvfb xauth x11-apps imagemagick fonts-liberation2
   python3 openssl zip unzip curl
   e2fsprogs

@@ -1,18 +1,50 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the mingw Debug preset and runs the whole suite under Wine.
-# Extra arguments go to ctest (for example: scripts/test.sh -R Manifest).
+# Installs what is missing, then for each compiler (mingw-w64 gcc, then clang) builds its Debug preset,
+# where warnings are errors, in its own build tree and runs the whole suite under Wine; clang-tidy checks
+# src/ on the clang build's compile database. Every step runs; the exit status is 1 when any failed.
+# Extra arguments go to both ctest runs (for example: scripts/test.sh -R Manifest).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
 bash scripts/install-deps.sh
 
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)"
+summary=()
+failed=0
 
-# Windows under test need a display: use the caller's, or a private Xvfb for the run.
-if [ -n "${DISPLAY:-}" ]; then
-  ctest --preset mingw "$@"
+# run_suite <preset>: configure, build and test one build tree; one summary line either way.
+run_suite() {
+  local preset=$1 log="$root/build/$1-ctest.log" started=$SECONDS
+  mkdir -p "$root/build"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$(nproc)"; then
+    summary+=("$preset: build failed ($((SECONDS - started)) s)")
+    failed=1
+    return
+  fi
+  # Windows under test need a display: use the caller's, or a private Xvfb for the run.
+  local status=0
+  if [ -n "${DISPLAY:-}" ]; then
+    ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
+  else
+    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
+  fi
+  local result
+  result=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1 || true)
+  summary+=("$preset: ${result:-no test result} ($((SECONDS - started)) s with the build)")
+  [ "$status" -eq 0 ] || failed=1
+}
+
+run_suite mingw "$@"
+run_suite clang "$@"
+
+started=$SECONDS
+if [ -f build/clang/compile_commands.json ] && bash scripts/tidy.sh build/clang; then
+  summary+=("clang-tidy: no finding ($((SECONDS - started)) s)")
 else
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset mingw "$@"
+  summary+=("clang-tidy: failed ($((SECONDS - started)) s)")
+  failed=1
 fi
+
+echo
+printf '%s\n' "${summary[@]}"
+exit "$failed"

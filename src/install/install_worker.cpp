@@ -177,4 +177,4 @@ void RunInstall(const InstallRequest& request, const std::wstring& updateHost) {
   }
 }
 
-void InstallThreadProc(InstallRequest request) { RunInstall(request, UpdateHost()); }
+void InstallThreadProc(const InstallRequest& request) { RunInstall(request, UpdateHost()); }

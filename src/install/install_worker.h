@@ -9,7 +9,7 @@ struct InstallRequest {
 };
 
 // Thread entry started by the window; the run reports only through posted messages.
-void InstallThreadProc(InstallRequest request);
+void InstallThreadProc(const InstallRequest& request);
 
 // One whole run against the given update server host ("name" or "name:port"), on the calling thread.
 // InstallThreadProc is this with the host compiled into the installer.

@@ -16,7 +16,7 @@ bool IsPowerShellSingleQuote(wchar_t c) {
 
 }  // namespace
 
-std::wstring PowerShellQuote(std::wstring text) {
+std::wstring PowerShellQuote(const std::wstring& text) {
   std::wstring quoted;
   quoted.reserve(text.size() + 2);
   quoted.push_back(L'\'');

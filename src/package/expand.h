@@ -10,7 +10,7 @@ inline constexpr wchar_t kPowerShellPath[] =
 
 // A single-quoted PowerShell literal. PowerShell ends such a literal at any of ' ‘ ’ ‚ ‛ unless the
 // character is doubled, so each of the five is doubled; nothing else changes.
-std::wstring PowerShellQuote(std::wstring text);
+std::wstring PowerShellQuote(const std::wstring& text);
 
 // Expand-Archive -LiteralPath '<package>' -DestinationPath '<staging>' -Force
 std::wstring BuildExpandCommand(const std::wstring& packagePath, const std::wstring& stagingDir);

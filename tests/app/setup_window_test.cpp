@@ -262,8 +262,8 @@ TEST_P(SetupWindowFinishTest, EndOfRunReenablesAndRelabels) {
 INSTANTIATE_TEST_SUITE_P(Outcomes, SetupWindowFinishTest,
                          testing::Values(FinishCase{"Failure", 0, true, L"Повторить"},
                                          FinishCase{"Success", 1, false, L"Установлено"}),
-                         [](const testing::TestParamInfo<FinishCase>& info) {
-                           return std::string(info.param.name);
+                         [](const testing::TestParamInfo<FinishCase>& test) {
+                           return std::string(test.param.name);
                          });
 
 struct InstallCase {
@@ -300,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                     InstallCase{"RelativeName", L" Fernquill ", true, BN_CLICKED, L"Fernquill"},
                     // Only the control ID counts, not the notification code.
                     InstallCase{"OtherNotificationCode", L"C:\\X", true, BN_DOUBLECLICKED, L"C:\\X"}),
-    [](const testing::TestParamInfo<InstallCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<InstallCase>& test) { return std::string(test.param.name); });
 
 TEST_F(SetupWindowTest, RepeatAfterFailureUsesTheValuesOfThatMoment) {
   ::SetWindowTextW(Control(IDC_INSTALL_DIR), L"C:\\First");
@@ -363,8 +363,8 @@ TEST_P(SetupWindowStartFailureTest, LeavesTheWindowReadyToRetry) {
 INSTANTIATE_TEST_SUITE_P(Causes, SetupWindowStartFailureTest,
                          testing::Values(StartFailureCase{"NoThread", FailWithSystemError},
                                          StartFailureCase{"NoMemory", FailWithBadAlloc}),
-                         [](const testing::TestParamInfo<StartFailureCase>& info) {
-                           return std::string(info.param.name);
+                         [](const testing::TestParamInfo<StartFailureCase>& test) {
+                           return std::string(test.param.name);
                          });
 
 }  // namespace

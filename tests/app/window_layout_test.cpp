@@ -34,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CentreCase{"SecondMonitorLeftOfPrimary", -1920, 0, 0, 1080, -1285, 325},
                     // A failed work-area query leaves the zero rectangle.
                     CentreCase{"ZeroRectangle", 0, 0, 0, 0, -325, -215}),
-    [](const testing::TestParamInfo<CentreCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CentreCase>& test) { return std::string(test.param.name); });
 
 struct StateCase {
   const char* name;
@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StateCase{"Installing", SetupState::Installing, false, false, L"Устанавливаем..."},
                     StateCase{"Failed", SetupState::Failed, true, true, L"Повторить"},
                     StateCase{"Installed", SetupState::Installed, true, false, L"Установлено"}),
-    [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<StateCase>& test) { return std::string(test.param.name); });
 
 TEST(StateAfterRunTest, AnyNonZeroFlagIsSuccess) {
   EXPECT_EQ(StateAfterRun(0), SetupState::Failed);

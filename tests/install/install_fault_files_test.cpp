@@ -102,8 +102,8 @@ TEST_P(InstallFolderIsAFile, StopsBeforeCopyingAndTheRepeatInstallsOnceItIsGone)
 INSTANTIATE_TEST_SUITE_P(Cases, InstallFolderIsAFile,
                          ::testing::Values(BlockedCase{"the_folder_itself", L"Fern quill", L"Fern quill"},
                                            BlockedCase{"its_parent", L"Games", L"Games\\Fern quill"}),
-                         [](const ::testing::TestParamInfo<BlockedCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<BlockedCase>& test) {
+                           return std::string(test.param.name);
                          });
 
 // A folder nobody may write into, root included, through the Linux immutable attribute: under Wine as

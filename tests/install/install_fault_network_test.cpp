@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {kPackageFailed + kRequestFailed, {ERROR_WINHTTP_REDIRECT_FAILED}},
                    false,
                    "http"}),
-    [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ServerCase>& test) { return std::string(test.param.name); });
 
 // Wine reports every certificate that does not check out as a failed secure channel (12157); Windows
 // as a secure failure, or by its reason.
@@ -192,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {kManifestFailed + kRequestFailed, kCertificateRefused},
                                  false,
                                  "untrusted-ca"}),
-    [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ServerCase>& test) { return std::string(test.param.name); });
 
 TEST_F(NetworkFault, AServerThatStallsIsGivenUpAfterTheReceiveLimit) {
   PublishManifest(install_run::ManifestFor(site_.Url(L"/_/hang"), PackageDigest(L"good.zip")));

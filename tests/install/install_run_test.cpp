@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                     L"Пакет обновления не содержит Fernquill.exe или launcher.", true, true},
         FailureCase{"nested_folder", L"nested.zip", L"", "",
                     L"Пакет обновления не содержит Fernquill.exe или launcher.", true, true}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FailureCase>& test) { return std::string(test.param.name); });
 
 TEST_F(InstallRun, Package404FailsWithTheServersStatus) {
   PublishManifest(ManifestFor(site_.Url(L"/_/status/404"), std::string(64, 'a')));

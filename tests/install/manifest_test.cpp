@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         ManifestCase{"empty_body", "", false, {}, {}, {}},
         ManifestCase{"bom_only", "\xEF\xBB\xBF", false, {}, {}, {}},
         ManifestCase{"binary_body", std::string("\0\x01\x02\xFE", 4), false, {}, {}, {}}),
-    [](const ::testing::TestParamInfo<ManifestCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ManifestCase>& test) { return std::string(test.param.name); });
 
 TEST(ParseManifest, DigestNeedNotBeHexadecimalHere) {
   UpdateManifest manifest;

@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"announced_beyond_any_size", 10, L"?announce=99999999999999999999999&end=close", kTooLarge},
         // An announcement of exactly the limit is read, so its short body shows.
         LimitCase{"announced_exactly_the_limit", 10, L"?announce=1048576&end=close", kCutShort}),
-    [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<LimitCase>& test) { return std::string(test.param.name); });
 
 TEST(HttpDownloadBodyLimit, NoLimitIsTheDefault) {
   Site site;

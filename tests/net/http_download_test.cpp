@@ -245,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         InBody("closed_before_announced_length", L"?cut=100000&end=close", ERROR_WINHTTP_CONNECTION_ERROR),
         InBody("announced_more_than_sent", L"?announce=2000000&end=close", ERROR_WINHTTP_CONNECTION_ERROR),
         InBody("reset_mid_body", L"?cut=100000&end=reset", WSAECONNRESET)),
-    [](const ::testing::TestParamInfo<NetworkFailureCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<NetworkFailureCase>& test) { return std::string(test.param.name); });
 
 TEST(HttpDownloadErrorText, IsTheNumberWhereWinHttpHasNoMessageTable) {
   // Wine's winhttp.dll carries no message texts: the exact fallback must reach the user.
@@ -488,7 +488,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"no_content_length", L"/_/bytes/196608?framing=close&chunk=65536&pause=50", true, {}},
         ProgressCase{"chunked", L"/_/bytes/196608?framing=chunked&chunk=65536&pause=50", true, {}},
         ProgressCase{"empty_body", L"/_/status/204", true, {}}),
-    [](const ::testing::TestParamInfo<ProgressCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ProgressCase>& test) { return std::string(test.param.name); });
 
 TEST(HttpDownloadProgress, RepeatsAValueThatDidNotChange) {
   // 200 reads of 65,536 bytes: every second read moves the percent.
