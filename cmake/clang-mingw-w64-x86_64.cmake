@@ -23,6 +23,9 @@ if(NOT EXISTS ${FERNQUILL_MINGW_GCC_DIR}/include/c++)
 endif()
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
     ${FERNQUILL_MINGW_GCC_DIR}/include/c++ ${FERNQUILL_MINGW_GCC_DIR}/include/c++/${FERNQUILL_MINGW_PREFIX})
+# The mingw-w64 gcc predefines this and its libstdc++ is built with it: type_info's operator== lives in
+# the library. Without it clang compiles an inline copy, which then collides with the library's.
+set(CMAKE_CXX_FLAGS_INIT "-D__GXX_TYPEINFO_EQUALITY_INLINE=0")
 # libstdc++ keeps thread-local state in libgcc's emulated TLS, which needs winpthreads: clang's driver
 # puts libgcc_eh after everything given here, so it is named before -lpthread as well.
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lstdc++ -lgcc_eh -lpthread")
