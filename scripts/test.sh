@@ -9,6 +9,7 @@ bash scripts/install-deps.sh
 
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j "$(nproc)"
+[ $# -gt 0 ] || bash scripts/check-reproducible.sh  # the whole run also builds the Release installer twice
 
 # Windows under test need a display: use the caller's, or a private Xvfb for the run.
 if [ -n "${DISPLAY:-}" ]; then
