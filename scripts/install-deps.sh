@@ -8,6 +8,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine64 fonts-wine xvfb xauth x11-apps imagemagick fonts-liberation2
   python3 openssl zip unzip curl
+  nginx osslsigncode
   e2fsprogs
 )
 
