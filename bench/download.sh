@@ -18,9 +18,10 @@ done
 command -v curl >/dev/null || { echo "download.sh: curl is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
 export FERNQUILL_BUILD_DIR="$build" FERNQUILL_SOURCE_DIR="$root"
-# The prefix with the test CA trusted, as the tests have it (quick when it is ready).
-bash "$root/tests/support/prepare-prefix.sh" >/dev/null
 source "$root/tests/support/wine-env.sh"
+# The prefix with the test CA trusted, as the tests have it. Not again when scripts/bench.sh made it
+# ready: its desktop step would wait for the wineserver that the first preparation keeps running.
+fernquill_prefix_ready || bash "$root/tests/support/prepare-prefix.sh" >/dev/null
 
 state="$build/bench/server"
 certs="$build/server/certs"

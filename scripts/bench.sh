@@ -53,6 +53,8 @@ cmake --build "$build" -j2 --target "${targets[@]}" >>"$log" 2>&1
 
 export FERNQUILL_BUILD_DIR="$build" FERNQUILL_SOURCE_DIR="$root"
 bash "$root/tests/support/prepare-prefix.sh" >>"$log" 2>&1
+# The preparation leaves a wineserver running for the benchmarks; it must not outlive them.
+trap 'bash "$root/tests/support/prepare-prefix.sh" --shutdown >>"$log" 2>&1 || true' EXIT
 
 failed=()
 run_bench() {  # name, command...
