@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# ComputeFileSha256 against sha256sum on the same files in the same run: throughput on 512 MiB and the
-# peak working set for 16 MiB and 512 MiB. Prints a table.
+# ComputeFileSha256 against a bare CNG loop (the platform's ceiling) and sha256sum on the same files in
+# the same run: throughput on 512 MiB and the peak working set for 16 MiB and 512 MiB. Prints a table.
 # Usage: bench/sha256.sh [build-dir]   (default: the mingw-release preset's tree, built here if needed)
 # FERNQUILL_BENCH_SHA256_SMALL_MIB and FERNQUILL_BENCH_SHA256_LARGE_MIB change the two sizes,
 # FERNQUILL_BENCH_REPEATS the repeats; with FERNQUILL_BENCH_RESULTS set, the figures are also appended
@@ -13,10 +13,12 @@ small="${FERNQUILL_BENCH_SHA256_SMALL_MIB:-16}"
 large="${FERNQUILL_BENCH_SHA256_LARGE_MIB:-512}"
 
 if [ "$build" = "$root/build/mingw-release" ]; then
-  (cd "$root" && cmake --preset mingw-release >/dev/null && cmake --build --preset mingw-release -j2 --target sha256_bench >/dev/null)
+  (cd "$root" && cmake --preset mingw-release >/dev/null && cmake --build --preset mingw-release -j2 --target sha256_bench bare_sha256_bench >/dev/null)
 fi
 bench_exe="$build/bench/sha256_bench.exe"
 [ -f "$bench_exe" ] || { echo "sha256.sh: $bench_exe is missing; build the target sha256_bench" >&2; exit 1; }
+bare_exe="$build/bench/bare_sha256_bench.exe"
+[ -f "$bare_exe" ] || { echo "sha256.sh: $bare_exe is missing; build the target bare_sha256_bench" >&2; exit 1; }
 
 data="$build/bench-data"
 mkdir -p "$data"
@@ -46,6 +48,7 @@ declare -A ours_line
 for size in "$small" "$large"; do
   ours_line[$size]=$("$build/wine-run" "$bench_exe" "$(windows_path "$data/sha256_${size}mib.bin")" "$repeats" | tr -d "\r")
 done
+bare_line=$("$build/wine-run" "$bare_exe" "$(windows_path "$data/sha256_${large}mib.bin")" "$repeats" | tr -d "\r")
 read -r linux_seconds linux_digest < <(sha256sum_best "$data/sha256_${large}mib.bin")
 linux_small_digest=$(sha256sum "$data/sha256_${small}mib.bin" | cut -d' ' -f1)
 
@@ -54,7 +57,7 @@ rate() { awk "BEGIN { printf \"%.1f\", $1 / 1048576 / $2 }"; }
 
 ours_large="${ours_line[$large]}"
 ours_small="${ours_line[$small]}"
-for check in "$large:$ours_large:$linux_digest" "$small:$ours_small:$linux_small_digest"; do
+for check in "$large:$ours_large:$linux_digest" "$small:$ours_small:$linux_small_digest" "$large:$bare_line:$linux_digest"; do
   IFS=: read -r size line expected <<<"$check"
   if [ "$(field digest "$line")" != "$expected" ]; then
     echo "sha256.sh: digests of the ${size} MiB file disagree: $(field digest "$line") vs $expected" >&2
@@ -74,14 +77,18 @@ for size in "$large" "$small"; do
     "$(field mib_per_second "$line")" "$(mib "$(field peak_working_set "$line")")" \
     "$(mib "$(field peak_before_first_call "$line")")"
   if [ "$size" = "$large" ]; then
+    printf '%-8s  %-18s  %8.3f  %8.1f  %14s  %14s\n' "$large MiB" "bare CNG loop" "$(field best_seconds "$bare_line")" \
+      "$(field mib_per_second "$bare_line")" "-" "-"
     printf '%-8s  %-18s  %8.3f  %8.1f  %14s  %14s\n' "$large MiB" "sha256sum" "$linux_seconds" "$linux_rate" "-" "-"
   fi
 done
+bare_rate=$(field mib_per_second "$bare_line")
+echo "throughput ratio ComputeFileSha256 / bare CNG loop ($large MiB): $(awk "BEGIN { printf \"%.2f\", $ours_rate / $bare_rate }")"
 echo "throughput ratio ComputeFileSha256 / sha256sum ($large MiB): $(awk "BEGIN { printf \"%.2f\", $ours_rate / $linux_rate }")"
 
 if [ -n "${FERNQUILL_BENCH_RESULTS:-}" ]; then
   printf '%s %s\n' sha256.small_mib "$small" sha256.large_mib "$large" sha256.ours_mib_per_s "$ours_rate" \
-    sha256.sha256sum_mib_per_s "$linux_rate" \
+    sha256.sha256sum_mib_per_s "$linux_rate" sha256.bare_mib_per_s "$bare_rate" \
     sha256.small_peak_kib $(($(field peak_working_set "$ours_small") / 1024)) \
     sha256.large_peak_kib $(($(field peak_working_set "$ours_large") / 1024)) >>"$FERNQUILL_BENCH_RESULTS"
 fi

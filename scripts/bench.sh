@@ -46,12 +46,15 @@ has_installer=0
 # Read whole first: grep -q stopping early would break the pipe under pipefail.
 target_list="$(cmake --build "$build" --target help 2>/dev/null || true)"
 if grep -qw FernquillSetup <<<"$target_list"; then has_installer=1; fi
-targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin)
+targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin
+         bare_download_bench bare_sha256_bench)
 [ "$has_installer" = 1 ] && targets+=(FernquillSetup)
 cmake --build "$build" -j2 --target "${targets[@]}" >>"$log" 2>&1
 
 export FERNQUILL_BUILD_DIR="$build" FERNQUILL_SOURCE_DIR="$root"
 bash "$root/tests/support/prepare-prefix.sh" >>"$log" 2>&1
+# The preparation leaves a wineserver running for the benchmarks; it must not outlive them.
+trap 'bash "$root/tests/support/prepare-prefix.sh" --shutdown >>"$log" 2>&1 || true' EXIT
 
 failed=()
 run_bench() {  # name, command...
@@ -74,6 +77,13 @@ if [ "$has_installer" = 1 ]; then
   stripped="$work/FernquillSetup.exe"
   x86_64-w64-mingw32-strip -o "$stripped" "$exe"
   printf '%s %s\n' exe.bytes "$(stat -c %s "$stripped")" exe.unstripped_bytes "$(stat -c %s "$exe")" >>"$results"
+  # The same installer without the size options, from a Release tree of its own (release.sh strips it).
+  no_size() {
+    bash "$root/scripts/release.sh" --host "$(sed -n 's/^FERNQUILL_UPDATE_HOST:[A-Z]*=//p' "$build/CMakeCache.txt")" \
+      --build-dir "$root/build/bench-no-size-options" --out "$work/no-size-options" -D FERNQUILL_SIZE_OPTIONS=OFF &&
+      printf '%s %s\n' exe.no_size_options_bytes "$(stat -c %s "$work/no-size-options/FernquillSetup.exe")" >>"$results"
+  }
+  run_bench exe-size no_size
   window_start() {
     local line
     line="$("$build/wine-run" "$build/bench/window_start_bench.exe" "Z:$(tr '/' '\\' <<<"$stripped")" "$starts" |
@@ -101,7 +111,12 @@ echo "Fernquill Setup benchmarks: Release build under $(/usr/lib/wine/wine64 --v
   "$(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC')$([ "$quick" = 1 ] && echo ', quick run')"
 row "measure" "Fernquill" "reference" "ratio"
 row "download $dl_large MiB over localhost TLS, MiB/s" "$(value download.ours_mib_per_s)" \
+  "bare WinHTTP $(value download.bare_mib_per_s)" \
+  "$(ratio "$(value download.ours_mib_per_s)" "$(value download.bare_mib_per_s)")"
+row "download $dl_large MiB over localhost TLS, MiB/s" "$(value download.ours_mib_per_s)" \
   "curl $(value download.curl_mib_per_s)" "$(ratio "$(value download.ours_mib_per_s)" "$(value download.curl_mib_per_s)")"
+row "SHA-256 of $sha_large MiB (page cache), MiB/s" "$(value sha256.ours_mib_per_s)" \
+  "bare CNG $(value sha256.bare_mib_per_s)" "$(ratio "$(value sha256.ours_mib_per_s)" "$(value sha256.bare_mib_per_s)")"
 row "SHA-256 of $sha_large MiB (page cache), MiB/s" "$(value sha256.ours_mib_per_s)" \
   "sha256sum $(value sha256.sha256sum_mib_per_s)" \
   "$(ratio "$(value sha256.ours_mib_per_s)" "$(value sha256.sha256sum_mib_per_s)")"
@@ -116,6 +131,9 @@ row "peak working set, SHA-256 of a $sha_large MiB package, MiB" "$(mib_of_kib "
 if [ "$has_installer" = 1 ]; then
   row "stripped Release FernquillSetup.exe, KiB" "$(awk -v b="$(value exe.bytes)" 'BEGIN { printf "%.0f", b / 1024 }')" \
     "unstripped $(awk -v b="$(value exe.unstripped_bytes)" 'BEGIN { printf "%.0f", b / 1024 }')" ""
+  row "the same without the size options, KiB" \
+    "$(awk -v b="$(value exe.no_size_options_bytes)" 'BEGIN { if (b == "-") print "-"; else printf "%.0f", b / 1024 }')" \
+    "-Os, sections, --gc-sections" "$(ratio "$(value exe.bytes)" "$(value exe.no_size_options_bytes)")"
   row "start to window shown, ms (median of $(value window.starts))" "$(value window.median_ms)" \
     "min $(value window.min_ms), max $(value window.max_ms)" ""
 else

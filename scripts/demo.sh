@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The demo install, end to end: builds the installer, publishes a sample package on a local HTTPS
-# update server, runs the installer under Wine, presses its install button and shows what happened.
+# The demo install, end to end: builds the installer, publishes a sample package on nginx as the local
+# HTTPS update server, runs the installer under Wine, presses its install button and shows what happened.
 #
 #   bash scripts/demo.sh [OUTPUT_FOLDER]      (default: demo-output/ in the source tree)
 #
@@ -53,7 +53,7 @@ server_state="$demo/server"
 server_started=""
 cleanup() {
   if [ -n "$server_started" ]; then
-    bash "$root/tests/support/server/server.sh" stop --state "$server_state" >/dev/null 2>&1 || true
+    bash "$root/tests/support/nginx/nginx.sh" stop --state "$server_state" >/dev/null 2>&1 || true
   fi
   "$WINESERVER" -k >/dev/null 2>&1 || true
 }
@@ -65,11 +65,11 @@ bash "$root/tests/support/prepare-prefix.sh" >"$out/prefix.log" 2>&1 || {
   exit 1
 }
 
-echo "== starting the local HTTPS update server on $host"
-bash "$root/tests/support/server/server.sh" start --state "$server_state" --certs "$server_state/certs" \
-  --fixed-port "$port" --watch-pid $$ --lifetime 1800 >"$out/server-start.log"
+echo "== starting nginx as the local HTTPS update server on $host"
 server_started=1
-if grep -q '^fixed 0$' "$server_state/ports"; then
+if ! bash "$root/tests/support/nginx/nginx.sh" start --state "$server_state" --certs "$server_state/certs" \
+  --root "$server_state/www" --port "$port" --watch-pid $$ --lifetime 1800 >"$out/server-start.log" 2>&1; then
+  cat "$out/server-start.log" >&2
   echo "port $port is taken (a test run?). The demo installer is built for that port; pick a free one with" >&2
   echo "  cmake --preset mingw -DFERNQUILL_TEST_SERVER_FIXED_PORT=<port>   and run the demo again." >&2
   exit 1

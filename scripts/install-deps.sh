@@ -9,6 +9,7 @@ packages=(
   clang clang-tidy
   wine64 fonts-wine xvfb xauth x11-apps imagemagick fonts-liberation2
   python3 openssl zip unzip curl
+  nginx osslsigncode
   e2fsprogs
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then for each compiler (mingw-w64 gcc, then clang) builds its Debug preset,
 # where warnings are errors, in its own build tree and runs the whole suite under Wine; clang-tidy checks
-# src/ on the clang build's compile database. Every step runs; the exit status is 1 when any failed.
+# src/ on the clang build's compile database; a whole run (no arguments) also checks that two clean Release
+# builds are byte-identical. Every step runs; the exit status is 1 when any failed.
 # Extra arguments go to both ctest runs (for example: scripts/test.sh -R Manifest).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -43,6 +44,17 @@ if [ -f build/clang/compile_commands.json ] && bash scripts/tidy.sh build/clang;
 else
   summary+=("clang-tidy: failed ($((SECONDS - started)) s)")
   failed=1
+fi
+
+# The whole run also builds the unsigned Release installer twice and compares the bytes.
+if [ $# -eq 0 ]; then
+  started=$SECONDS
+  if bash scripts/check-reproducible.sh; then
+    summary+=("reproducible build: identical ($((SECONDS - started)) s)")
+  else
+    summary+=("reproducible build: failed ($((SECONDS - started)) s)")
+    failed=1
+  fi
 fi
 
 echo

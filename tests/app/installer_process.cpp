@@ -57,4 +57,11 @@ long InstallerProcess::CloseAndWait() {
 }
 
 std::wstring DefaultInstallerPath() { return test_support::BuildDir() + L"\\FernquillSetup.exe"; }
-std::wstring LocalInstallerPath() { return test_support::EquipmentPath(L"FernquillSetupLocal.exe"); }
+std::wstring LocalInstallerPath() {
+  // Another installer for the same fixed host (the signed Release build) can take the local one's place:
+  // FERNQUILL_LOCAL_INSTALLER names it relative to the build tree.
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"FERNQUILL_LOCAL_INSTALLER", path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) return test_support::BuildDir() + L"\\" + path;
+  return test_support::EquipmentPath(L"FernquillSetupLocal.exe");
+}

@@ -1,4 +1,4 @@
-// What the built installer exe carries: GUI subsystem, the icon group 101 and the manifest.
+// What the built installer exe carries: GUI subsystem, the icon group 101, the manifest and the version.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +8,10 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "common/text.h"
+#include "fernquill_version.h"
 #include "installer_process.h"
 #include "test_support.h"
 
@@ -134,6 +137,69 @@ TEST_F(InstallerResources, ManifestAsksForTheInvokersRightsAndNothingElse) {
   // No common-controls dependency, no DPI awareness, no compatibility section.
   EXPECT_EQ(elements, (std::set<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
                                              "requestedExecutionLevel"}));
+}
+
+// What Explorer's Properties page shows: the fixed part and the U.S. English string table.
+TEST(InstallerExe, VersionInformationNamesTheProductAndTheConfiguredPublisher) {
+  const std::wstring exe = DefaultInstallerPath();
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  ASSERT_NE(size, 0u) << "no version information: error " << ::GetLastError();
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedSize = 0;
+  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+  ASSERT_EQ(fixedSize, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  const DWORD high = MAKELONG(FERNQUILL_VERSION_MINOR, FERNQUILL_VERSION_MAJOR);
+  const DWORD low = MAKELONG(FERNQUILL_VERSION_TWEAK, FERNQUILL_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  };
+  Translation* translations = nullptr;
+  UINT translationsSize = 0;
+  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translations), &translationsSize));
+  ASSERT_EQ(translationsSize, sizeof(Translation));
+  EXPECT_EQ(translations->language, 0x0409);
+  EXPECT_EQ(translations->codePage, 1200);
+
+  const std::wstring version = Utf8ToWide(FERNQUILL_VERSION_TEXT);
+  const struct {
+    const wchar_t* name;
+    std::wstring expected;
+  } values[] = {
+      {L"CompanyName", Utf8ToWide(FERNQUILL_COMPANY_NAME)},
+      {L"FileDescription", L"Fernquill Setup"},
+      {L"FileVersion", version},
+      {L"InternalName", L"FernquillSetup.exe"},
+      {L"LegalCopyright", Utf8ToWide(FERNQUILL_LEGAL_COPYRIGHT)},
+      {L"OriginalFilename", L"FernquillSetup.exe"},
+      {L"ProductName", L"Fernquill"},
+      {L"ProductVersion", version},
+  };
+  for (const auto& value : values) {
+    SCOPED_TRACE(test_support::WideToUtf8(value.name));
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + value.name;
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length));
+    // The length counts the terminating zero.
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(std::wstring(text, length - 1), value.expected);
+  }
+  EXPECT_EQ(version, std::to_wstring(FERNQUILL_VERSION_MAJOR) + L"." + std::to_wstring(FERNQUILL_VERSION_MINOR) +
+                         L"." + std::to_wstring(FERNQUILL_VERSION_PATCH) + L"." +
+                         std::to_wstring(FERNQUILL_VERSION_TWEAK));
 }
 
 }  // namespace
