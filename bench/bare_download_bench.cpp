@@ -37,15 +37,17 @@ int wmain(int argc, wchar_t** argv) {
   DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
   ::WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
   DWORD responseTimeout = 15000;
-  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof(responseTimeout));
+  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof(responseTimeout));
   if (request == nullptr ||
-      !::WinHttpSendRequest(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n", static_cast<DWORD>(-1),
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !::WinHttpSendRequest(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n",
+                            static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(request, nullptr)) {
     std::fwprintf(stderr, L"bare_download_bench: request failed (%lu)\n", ::GetLastError());
     return 1;
   }
-  HANDLE file = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::fwprintf(stderr, L"bare_download_bench: cannot create the file\n");
     return 1;
@@ -71,7 +73,9 @@ int wmain(int argc, wchar_t** argv) {
   ::WinHttpCloseHandle(connection);
   ::WinHttpCloseHandle(session);
   ::QueryPerformanceCounter(&stop);
-  const double seconds = static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart;
-  std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f\n", bytes, seconds, bytes / 1048576.0 / seconds);
+  const double seconds =
+      static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+  std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f\n", bytes, seconds,
+              static_cast<double>(bytes) / 1048576.0 / seconds);
   return 0;
 }

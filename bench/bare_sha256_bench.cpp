@@ -34,8 +34,8 @@ int wmain(int argc, wchar_t** argv) {
       std::fwprintf(stderr, L"bare_sha256_bench: no hash\n");
       return 1;
     }
-    HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       std::fwprintf(stderr, L"bare_sha256_bench: cannot open the file\n");
       return 1;
@@ -51,12 +51,13 @@ int wmain(int argc, wchar_t** argv) {
     ::BCryptDestroyHash(hash);
     ::BCryptCloseAlgorithmProvider(provider, 0);
     ::QueryPerformanceCounter(&stop);
-    const double seconds = static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart;
+    const double seconds =
+        static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
     if (round == 0 || seconds < best) best = seconds;
   }
   char hex[65] = {};
   for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
   std::printf("bytes=%llu repeats=%d best_seconds=%.4f mib_per_second=%.1f digest=%s\n", bytes, repeats, best,
-              best > 0 ? bytes / 1048576.0 / best : 0.0, hex);
+              best > 0 ? static_cast<double>(bytes) / 1048576.0 / best : 0.0, hex);
   return 0;
 }
