@@ -58,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
 
   if (argc == 4) {
     std::ofstream report(std::filesystem::path(argv[3]), std::ios::binary | std::ios::trunc);
-    report << equipment::ToUtf8(finalText);
+    report << equipment::WideToUtf8(finalText);
   }
   return success ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "equipment_log.h"
 #include "setup_window_driver.h"
 
 namespace {
@@ -27,16 +28,7 @@ constexpr wchar_t kUsage[] =
     L"  wait-gone                 wait until the setup window no longer exists\n"
     L"  close                     post WM_CLOSE to the setup window\n";
 
-// Wine hands a console program's output to the Unix side as bytes: write UTF-8, not the console API.
-void Write(const std::wstring& text, DWORD stream) {
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
-                        nullptr);
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
+void Write(const std::wstring& text, DWORD stream) { equipment::WriteStandard(stream, text); }
 
 void Out(const std::wstring& line) { Write(line + L"\n", STD_OUTPUT_HANDLE); }
 void Err(const std::wstring& line) { Write(L"setup-driver: " + line + L"\n", STD_ERROR_HANDLE); }

@@ -167,16 +167,6 @@ std::string ReadFile(const std::filesystem::path& path) {
   return content.str();
 }
 
-std::string WideToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
-                        nullptr);
-  return bytes;
-}
-
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
   std::istringstream lines(ReadFile(path));
   LauncherRecord record;
@@ -203,8 +193,8 @@ DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingF
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
-                        &startup, &process)) {
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workingFolder.c_str(), &startup, &process)) {
     throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
   }
   unique_kernel_handle thread(process.hThread);

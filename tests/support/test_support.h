@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "equipment_log.h"
+
 namespace test_support {
 
 struct RecordedMessage {
@@ -81,7 +83,7 @@ std::wstring EquipmentPath(const std::wstring& name);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
-std::string WideToUtf8(const std::wstring& text);
+using equipment::WideToUtf8;
 
 // What the launcher stand-in (equipment FernquillLauncher.exe) wrote down about one start of it.
 struct LauncherRecord {
@@ -95,7 +97,8 @@ LauncherRecord ReadLauncherRecord(const std::filesystem::path& path);
 
 // Starts a command line in a folder and waits for it to end; returns its exit code. Throws when it cannot
 // be started or does not end within the time.
-DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs = 30000);
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder,
+                 DWORD timeoutMs = 30000);
 
 // Copies the application stand-ins Fernquill.exe and FernquillLauncher.exe into a folder.
 void CopyApplicationStandIns(const std::filesystem::path& folder);
