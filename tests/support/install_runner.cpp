@@ -47,8 +47,7 @@ int wmain(int argc, wchar_t** argv) {
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message == WM_SETUP_STATUS) {
-      std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
-      if (text) finalText = *text;
+      if (const std::unique_ptr<std::wstring> text = TakeStatusText(msg.lParam)) finalText = *text;
     } else if (msg.message == WM_SETUP_FINISHED) {
       success = msg.wParam == 1;
       break;

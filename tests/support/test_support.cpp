@@ -40,8 +40,8 @@ RecordedMessage Record(const MSG& msg) {
   RecordedMessage recorded;
   recorded.message = msg.message;
   recorded.wParam = msg.wParam;
-  if (msg.message == WM_SETUP_STATUS && msg.lParam != 0) {
-    std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
+  if (msg.message != WM_SETUP_STATUS) return recorded;
+  if (const std::unique_ptr<std::wstring> text = TakeStatusText(msg.lParam)) {
     recorded.hasText = true;
     recorded.text = *text;
   }
