@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "common/unique_handle.h"
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"FernquillSetupWindow";
 constexpr double kGiveUpMs = 60000;
 constexpr DWORD kCloseWaitMs = 10000;
 
 // The visible setup window that belongs to the process, or null.
 HWND VisibleWindowOf(DWORD processId) {
-  for (HWND window = ::FindWindowW(kWindowClass, nullptr); window != nullptr;
-       window = ::FindWindowExW(nullptr, window, kWindowClass, nullptr)) {
+  for (HWND window = ::FindWindowW(kSetupWindowClass.data(), nullptr); window != nullptr;
+       window = ::FindWindowExW(nullptr, window, kSetupWindowClass.data(), nullptr)) {
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
     if (owner == processId && ::IsWindowVisible(window)) return window;
@@ -90,7 +90,8 @@ int wmain(int argc, wchar_t** argv) {
     const double ms = MeasureOneStart(installer, closedByForce);
     if (closedByForce) ++forced;
     if (ms < 0) {
-      std::fwprintf(stderr, L"window_start_bench: no visible %ls window on start %d\n", kWindowClass, i);
+      std::fwprintf(stderr, L"window_start_bench: no visible %ls window on start %d\n",
+                    kSetupWindowClass.data(), i);
       return 1;
     }
     if (i > 0) times.push_back(ms);  // the first start only warms up

@@ -120,11 +120,12 @@ driver dump | sed 's/^/  /'
 
 echo "== pressing \"Установить Fernquill\""
 # The button reads "Устанавливаем..." for the whole run and never goes back to its first text.
-driver click 1004 wait-not-text 1004 "Установить Fernquill" wait-not-text 1004 "Устанавливаем..." >/dev/null
+driver click IDC_INSTALL wait-not-text IDC_INSTALL "Установить Fernquill" \
+  wait-not-text IDC_INSTALL "Устанавливаем..." >/dev/null
 sleep 1
 screenshot "$out/after-install.png"
-status="$(driver text 1006)"
-button="$(driver text 1004)"
+status="$(driver text IDC_STATUS)"
+button="$(driver text IDC_INSTALL)"
 driver close wait-gone >/dev/null
 wait "$installer_pid" && exit_code=0 || exit_code=$?
 

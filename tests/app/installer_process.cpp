@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/control_ids.h"
 #include "test_support.h"
 
 namespace {
@@ -38,14 +39,14 @@ InstallerProcess::~InstallerProcess() {
 }
 
 bool InstallerProcess::WaitForInstallText(const std::wstring& text, DWORD timeoutMs) const {
-  return setup_driver::WaitUntil([&] { return Control(1004).text == text; }, timeoutMs);
+  return setup_driver::WaitUntil([&] { return Control(IDC_INSTALL).text == text; }, timeoutMs);
 }
 
 bool InstallerProcess::Install(DWORD timeoutMs) const {
-  if (!setup_driver::Click(window_, 1004)) return false;
+  if (!setup_driver::Click(window_, IDC_INSTALL)) return false;
   // The button reads "Устанавливаем..." for the whole run, whatever it read before.
   if (!WaitForInstallText(L"Устанавливаем...", kRunStartTimeoutMs)) return false;
-  return setup_driver::WaitUntil([&] { return Control(1004).text != L"Устанавливаем..."; }, timeoutMs);
+  return setup_driver::WaitUntil([&] { return Control(IDC_INSTALL).text != L"Устанавливаем..."; }, timeoutMs);
 }
 
 long InstallerProcess::CloseAndWait() {

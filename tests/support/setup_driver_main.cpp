@@ -13,7 +13,8 @@ namespace {
 
 constexpr wchar_t kUsage[] =
     L"usage: setup-driver.exe [--pid N] [--timeout MS] COMMAND...\n"
-    L"commands (run in order; the first that fails ends the program with exit code 1):\n"
+    L"commands (run in order; the first that fails ends the program with exit code 1); ID is a control's\n"
+    L"IDC_ name (IDC_INSTALL_DIR, IDC_INSTALL, IDC_STATUS, ...) or its number:\n"
     L"  wait-window               wait until the setup window exists\n"
     L"  dump                      print the window and each control\n"
     L"  text ID                   print a control's text\n"
@@ -78,10 +79,11 @@ class Session {
   }
 
   bool Control(const std::wstring& id, int& value) {
+    value = setup_driver::ControlIdNamed(id);
     wchar_t* end = nullptr;
-    value = static_cast<int>(std::wcstol(id.c_str(), &end, 10));
-    if (end == id.c_str() || *end != L'\0') {
-      Err(L"not a control id: " + id);
+    if (value == 0) value = static_cast<int>(std::wcstol(id.c_str(), &end, 10));
+    if (end == id.c_str() || (end != nullptr && *end != L'\0')) {
+      Err(L"not a control name or id: " + id);
       return false;
     }
     if (::GetDlgItem(window_, value) == nullptr) {
