@@ -85,8 +85,7 @@ printf 'theme=packaged default\r\n' >"$stage/config/settings.ini"
 updates="$server_state/www/updates"
 mkdir -p "$updates"
 package="$updates/Fernquill-$version.zip"
-rm -f "$package"
-(cd "$stage" && zip -q -r -X "$package" Fernquill.exe FernquillLauncher.exe docs config)
+python3 "$root/tests/support/package_builder.py" "$package" "$stage"
 python3 "$root/scripts/publish.py" "$package" --version "$version" \
   --url "https://$host/updates/Fernquill-$version.zip" --output "$updates/latest.txt" 2>&1 |
   sed 's/^/publish: /'
