@@ -10,20 +10,21 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$(mkdir -p "${1:-$root/demo-output}" && cd "${1:-$root/demo-output}" && pwd)"
+source "$root/scripts/lib.sh"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${FERNQUILL_DEMO_UNDER_XVFB:-}" ]; then
   bash "$root/scripts/install-deps.sh"
   echo "== no display: running on a private Xvfb"
   export FERNQUILL_DEMO_UNDER_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "${BASH_SOURCE[0]}" "$out"
+  fernquill_with_display bash "${BASH_SOURCE[0]}" "$out"
+  exit
 fi
 
 cd "$root"
 bash scripts/install-deps.sh
 
 echo "== building (mingw Debug preset)"
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)" >"$out/build.log" 2>&1 || {
+fernquill_build_preset mingw >"$out/build.log" 2>&1 || {
   tail -n 30 "$out/build.log"
   echo "the build failed; the whole log is $out/build.log" >&2
   exit 1

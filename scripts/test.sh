@@ -4,15 +4,11 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+source scripts/lib.sh
 
 bash scripts/install-deps.sh
 
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)"
+fernquill_build_preset mingw
 
-# Windows under test need a display: use the caller's, or a private Xvfb for the run.
-if [ -n "${DISPLAY:-}" ]; then
-  ctest --preset mingw "$@"
-else
-  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset mingw "$@"
-fi
+# Windows under test need a display: the caller's, or a private Xvfb for the run.
+fernquill_with_display ctest --preset mingw "$@"
