@@ -1,5 +1,5 @@
-// Shared by every program of the test equipment: UTF-8 text, standard output and the log file an
-// environment variable names.
+// Shared by every program of the test equipment: UTF-8 text, standard output, the log file an
+// environment variable names and a window that stands in for the setup window.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +47,19 @@ inline void WriteLogNamedBy(const wchar_t* variable, const std::wstring& text) {
   std::ofstream log(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   const std::string bytes = WideToUtf8(text);
   log.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A message-only window of the calling thread for g_setupWindow to point at: the worker posts to it and
+// the caller reads the messages from its queue. The class is registered on first use; null on failure.
+inline HWND CreateMessageWindow(const wchar_t* className) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = ::DefWindowProcW;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = className;
+  if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+  return ::CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                           nullptr);
 }
 
 }  // namespace equipment

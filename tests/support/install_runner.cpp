@@ -14,28 +14,9 @@
 #include "install/install_worker.h"
 #include "install/messages.h"
 
-namespace {
-
-LRESULT CALLBACK IgnoreProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND CreateMessageWindow() {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = IgnoreProc;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"FernquillInstallRunner";
-  if (::RegisterClassExW(&windowClass) == 0) return nullptr;
-  return ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           windowClass.hInstance, nullptr);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3 && argc != 4) return 64;
-  g_setupWindow = CreateMessageWindow();
+  g_setupWindow = equipment::CreateMessageWindow(L"FernquillInstallRunner");
   if (g_setupWindow == nullptr) return 65;
 
   const InstallRequest request{argv[2], false};

@@ -16,22 +16,6 @@ namespace {
 
 constexpr wchar_t kRecorderClass[] = L"FernquillTestRecorder";
 
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-void RegisterRecorderClass() {
-  static const ATOM atom = [] {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = RecorderProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kRecorderClass;
-    return ::RegisterClassExW(&windowClass);
-  }();
-  if (atom == 0) throw std::runtime_error("cannot register the recorder window class");
-}
-
 bool IsWorkerMessage(UINT message) {
   return message == WM_SETUP_STATUS || message == WM_SETUP_PROGRESS || message == WM_SETUP_FINISHED;
 }
@@ -51,9 +35,7 @@ RecordedMessage Record(const MSG& msg) {
 }  // namespace
 
 MessageRecorder::MessageRecorder() {
-  RegisterRecorderClass();
-  window_ = ::CreateWindowExW(0, kRecorderClass, L"recorder", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              ::GetModuleHandleW(nullptr), nullptr);
+  window_ = equipment::CreateMessageWindow(kRecorderClass);
   if (window_ == nullptr) throw std::runtime_error("cannot create the recorder window");
   previous_ = g_setupWindow;
   g_setupWindow = window_;
