@@ -1,6 +1,8 @@
 // Test equipment shared by the suites.
 #include "test_support.h"
 
+#include <lmcons.h>
+
 #include <atomic>
 #include <fstream>
 #include <memory>
@@ -131,6 +133,13 @@ std::wstring BuildDir() {
     throw std::runtime_error("FERNQUILL_BUILD_DIR_WIN is not set: run tests through the wine-run wrapper");
   }
   return std::wstring(buffer, length);
+}
+
+std::wstring UserName() {
+  wchar_t name[UNLEN + 1] = {};
+  DWORD length = UNLEN + 1;
+  if (!::GetUserNameW(name, &length)) return {};
+  return name;
 }
 
 std::wstring EquipmentPath(const std::wstring& name) { return BuildDir() + L"\\equipment\\" + name; }

@@ -75,6 +75,9 @@ class ScopedEnvironment {
   std::wstring old_;
 };
 
+// The name the current user logs on with (GetUserNameW), or empty.
+std::wstring UserName();
+
 // The build tree as a Windows path (Z:\...), from the Wine wrapper's environment.
 std::wstring BuildDir();
 // A program or file of the test equipment folder of the build.
