@@ -180,16 +180,31 @@ LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
   return record;
 }
 
-DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+unique_kernel_handle StartProcess(std::wstring commandLine, const StartOptions& options, DWORD* processId) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workingFolder.c_str(), &startup, &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
+  if (!::CreateProcessW(options.program, commandLine.data(), nullptr, nullptr, FALSE, options.flags, nullptr,
+                        options.workingFolder, &startup, &process)) {
+    const DWORD error = ::GetLastError();
+    throw std::runtime_error("cannot start " + WideToUtf8(options.program ? options.program : commandLine) +
+                             " (error " + std::to_string(error) + ")");
   }
   unique_kernel_handle thread(process.hThread);
-  unique_kernel_handle child(process.hProcess);
+  if (processId != nullptr) *processId = process.dwProcessId;
+  return unique_kernel_handle(process.hProcess);
+}
+
+unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId) {
+  StartOptions options;
+  options.flags = CREATE_NO_WINDOW;
+  return StartProcess(std::move(commandLine), options, processId);
+}
+
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+  StartOptions options;
+  options.workingFolder = workingFolder.c_str();
+  const unique_kernel_handle child = StartProcess(commandLine, options);
   if (::WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) {
     throw std::runtime_error("does not end: " + WideToUtf8(commandLine));
   }

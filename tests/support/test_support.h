@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "equipment_log.h"
 
 namespace test_support {
@@ -97,6 +98,18 @@ struct LauncherRecord {
 // Reads the record the stand-in leaves in the file named by FERNQUILL_LAUNCHER_LOG (or, when that is
 // unset, launcher-log.txt beside it).
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path);
+
+// How StartProcess starts a program; the defaults are CreateProcessW's own.
+struct StartOptions {
+  const wchar_t* program = nullptr;        // null: the first token of the command line
+  const wchar_t* workingFolder = nullptr;  // null: this process's
+  DWORD flags = 0;                         // creation flags
+};
+// Starts a command line without waiting; throws when it cannot be started.
+unique_kernel_handle StartProcess(std::wstring commandLine, const StartOptions& options,
+                                  DWORD* processId = nullptr);
+// The same without a window (CREATE_NO_WINDOW).
+unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId = nullptr);
 
 // Starts a command line in a folder and waits for it to end; returns its exit code. Throws when it cannot
 // be started or does not end within the time.
