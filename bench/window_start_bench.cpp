@@ -11,22 +11,12 @@
 
 #include "app/control_ids.h"
 #include "common/unique_handle.h"
+#include "setup_window_driver.h"
 
 namespace {
 
 constexpr double kGiveUpMs = 60000;
 constexpr DWORD kCloseWaitMs = 10000;
-
-// The visible setup window that belongs to the process, or null.
-HWND VisibleWindowOf(DWORD processId) {
-  for (HWND window = ::FindWindowW(kSetupWindowClass.data(), nullptr); window != nullptr;
-       window = ::FindWindowExW(nullptr, window, kSetupWindowClass.data(), nullptr)) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == processId && ::IsWindowVisible(window)) return window;
-  }
-  return nullptr;
-}
 
 double MillisecondsSince(const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
   LARGE_INTEGER now;
@@ -54,7 +44,7 @@ double MeasureOneStart(const std::wstring& installer, bool& closedByForce) {
   double elapsed = -1;
   HWND window = nullptr;
   for (;;) {
-    window = VisibleWindowOf(info.dwProcessId);
+    window = setup_driver::FindSetupWindow(info.dwProcessId);
     const double now = MillisecondsSince(start, frequency);
     if (window != nullptr) {
       elapsed = now;
