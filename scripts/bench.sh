@@ -47,7 +47,8 @@ has_installer=0
 # Read whole first: grep -q stopping early would break the pipe under pipefail.
 target_list="$(cmake --build "$build" --target help 2>/dev/null || true)"
 if grep -qw FernquillSetup <<<"$target_list"; then has_installer=1; fi
-targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin)
+targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin
+  setup-driver)
 [ "$has_installer" = 1 ] && targets+=(FernquillSetup)
 fernquill_build_tree "$build" "${targets[@]}" >>"$log" 2>&1
 
