@@ -6,16 +6,17 @@
 # with FERNQUILL_BENCH_RESULTS set, the figures are also appended to that file as "key value" lines.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 build="$(cd "${1:-$root/build/mingw}" 2>/dev/null && pwd || true)"
 if [ -z "$build" ] || [ ! -f "$build/CMakeCache.txt" ]; then
-  (cd "$root" && cmake --preset mingw >/dev/null)
+  fernquill_configure_preset mingw
   build="$root/build/mingw"
 fi
 files="${FERNQUILL_BENCH_FILES:-5000}"
 mib="${FERNQUILL_BENCH_MIB:-256}"
 rounds="${FERNQUILL_BENCH_ROUNDS:-3}"
 
-cmake --build "$build" --target deploy_bench -j2 >/dev/null
+fernquill_build_tree "$build" deploy_bench >/dev/null
 
 work="$build/bench-work/deploy"
 tree="$work/staging"
@@ -46,9 +47,8 @@ for _ in $(seq "$rounds"); do
 done
 rm -rf "$work/cp"
 
-windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
-output="$("$build/wine-run" "$build/bench/deploy_bench.exe" "$(windows_path "$tree")" "$(windows_path "$work")" \
-  "$rounds")"
+output="$("$build/wine-run" "$build/bench/deploy_bench.exe" "$(fernquill_windows_path "$tree")" \
+  "$(fernquill_windows_path "$work")" "$rounds")"
 mapfile -t deploy_empty < <(awk '$1 == "empty" { print $2 }' <<<"$output")
 mapfile -t deploy_populated < <(awk '$1 == "populated" { print $2 }' <<<"$output")
 if [ "${#deploy_empty[@]}" -ne "$rounds" ] || [ "${#deploy_populated[@]}" -ne "$rounds" ]; then

@@ -7,16 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "equipment_log.h"
 #include "install/messages.h"
 #include "net/http_download.h"
-
-namespace {
-
-LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
@@ -26,14 +19,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring url = argv[1];
   const std::wstring target = argv[2];
 
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = CountingProc;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"FernquillBenchWindow";
-  ::RegisterClassExW(&windowClass);
-  g_setupWindow = ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    windowClass.hInstance, nullptr);
+  g_setupWindow = equipment::CreateMessageWindow(L"FernquillBenchWindow");
   if (g_setupWindow == nullptr) {
     std::fwprintf(stderr, L"download_bench: no window\n");
     return 1;

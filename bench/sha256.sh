@@ -7,13 +7,14 @@
 # to that file as "key value" lines.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 build="${1:-$root/build/mingw-release}"
 repeats="${FERNQUILL_BENCH_REPEATS:-3}"
 small="${FERNQUILL_BENCH_SHA256_SMALL_MIB:-16}"
 large="${FERNQUILL_BENCH_SHA256_LARGE_MIB:-512}"
 
 if [ "$build" = "$root/build/mingw-release" ]; then
-  (cd "$root" && cmake --preset mingw-release >/dev/null && cmake --build --preset mingw-release -j2 --target sha256_bench bare_sha256_bench >/dev/null)
+  fernquill_build_preset mingw-release sha256_bench bare_sha256_bench >/dev/null
 fi
 bench_exe="$build/bench/sha256_bench.exe"
 [ -f "$bench_exe" ] || { echo "sha256.sh: $bench_exe is missing; build the target sha256_bench" >&2; exit 1; }
@@ -27,7 +28,6 @@ head -c $((small * 1024 * 1024)) /dev/urandom >"$data/sha256_${small}mib.bin"
 head -c $((large * 1024 * 1024)) /dev/urandom >"$data/sha256_${large}mib.bin"
 
 calc() { awk "BEGIN { print $1 }"; }
-windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
 # Best of $repeats for sha256sum, from the page cache like the Windows side.
@@ -46,9 +46,9 @@ sha256sum_best() {
 cat "$data"/*.bin >/dev/null  # warm the page cache for both sides
 declare -A ours_line
 for size in "$small" "$large"; do
-  ours_line[$size]=$("$build/wine-run" "$bench_exe" "$(windows_path "$data/sha256_${size}mib.bin")" "$repeats" | tr -d "\r")
+  ours_line[$size]=$("$build/wine-run" "$bench_exe" "$(fernquill_windows_path "$data/sha256_${size}mib.bin")" "$repeats" | tr -d "\r")
 done
-bare_line=$("$build/wine-run" "$bare_exe" "$(windows_path "$data/sha256_${large}mib.bin")" "$repeats" | tr -d "\r")
+bare_line=$("$build/wine-run" "$bare_exe" "$(fernquill_windows_path "$data/sha256_${large}mib.bin")" "$repeats" | tr -d "\r")
 read -r linux_seconds linux_digest < <(sha256sum_best "$data/sha256_${large}mib.bin")
 linux_small_digest=$(sha256sum "$data/sha256_${small}mib.bin" | cut -d' ' -f1)
 

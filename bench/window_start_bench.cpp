@@ -9,24 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "common/unique_handle.h"
+#include "setup_window_driver.h"
 
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"FernquillSetupWindow";
 constexpr double kGiveUpMs = 60000;
 constexpr DWORD kCloseWaitMs = 10000;
-
-// The visible setup window that belongs to the process, or null.
-HWND VisibleWindowOf(DWORD processId) {
-  for (HWND window = ::FindWindowW(kWindowClass, nullptr); window != nullptr;
-       window = ::FindWindowExW(nullptr, window, kWindowClass, nullptr)) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == processId && ::IsWindowVisible(window)) return window;
-  }
-  return nullptr;
-}
 
 double MillisecondsSince(const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
   LARGE_INTEGER now;
@@ -54,7 +44,7 @@ double MeasureOneStart(const std::wstring& installer, bool& closedByForce) {
   double elapsed = -1;
   HWND window = nullptr;
   for (;;) {
-    window = VisibleWindowOf(info.dwProcessId);
+    window = setup_driver::FindSetupWindow(info.dwProcessId);
     const double now = MillisecondsSince(start, frequency);
     if (window != nullptr) {
       elapsed = now;
@@ -90,7 +80,8 @@ int wmain(int argc, wchar_t** argv) {
     const double ms = MeasureOneStart(installer, closedByForce);
     if (closedByForce) ++forced;
     if (ms < 0) {
-      std::fwprintf(stderr, L"window_start_bench: no visible %ls window on start %d\n", kWindowClass, i);
+      std::fwprintf(stderr, L"window_start_bench: no visible %ls window on start %d\n",
+                    kSetupWindowClass.data(), i);
       return 1;
     }
     if (i > 0) times.push_back(ms);  // the first start only warms up

@@ -7,6 +7,7 @@
 # build/mingw-release/bench-work/bench.log.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 
 quick=0
 case "${1:-}" in
@@ -16,8 +17,8 @@ case "${1:-}" in
 esac
 
 if [ -z "${DISPLAY:-}" ]; then
-  command -v xvfb-run >/dev/null || { echo "bench.sh: xvfb-run is missing (scripts/install-deps.sh)" >&2; exit 1; }
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "${BASH_SOURCE[0]}" "$@"
+  fernquill_with_display bash "${BASH_SOURCE[0]}" "$@"
+  exit
 fi
 
 if [ "$quick" = 1 ]; then
@@ -41,15 +42,15 @@ results="$work/results.txt"
 export FERNQUILL_BENCH_RESULTS="$results"
 
 echo "building the Release benchmarks (log: $log)" >&2
-(cd "$root" && cmake --preset mingw-release) >>"$log" 2>&1
+fernquill_configure_preset mingw-release >>"$log" 2>&1
 has_installer=0
 # Read whole first: grep -q stopping early would break the pipe under pipefail.
 target_list="$(cmake --build "$build" --target help 2>/dev/null || true)"
 if grep -qw FernquillSetup <<<"$target_list"; then has_installer=1; fi
 targets=(download_bench sha256_bench deploy_bench window_start_bench trust_test_ca fernquill_powershell_standin
-         bare_download_bench bare_sha256_bench)
+         bare_download_bench bare_sha256_bench setup-driver)
 [ "$has_installer" = 1 ] && targets+=(FernquillSetup)
-cmake --build "$build" -j2 --target "${targets[@]}" >>"$log" 2>&1
+fernquill_build_tree "$build" "${targets[@]}" >>"$log" 2>&1
 
 export FERNQUILL_BUILD_DIR="$build" FERNQUILL_SOURCE_DIR="$root"
 bash "$root/tests/support/prepare-prefix.sh" >>"$log" 2>&1
@@ -86,7 +87,7 @@ if [ "$has_installer" = 1 ]; then
   run_bench exe-size no_size
   window_start() {
     local line
-    line="$("$build/wine-run" "$build/bench/window_start_bench.exe" "Z:$(tr '/' '\\' <<<"$stripped")" "$starts" |
+    line="$("$build/wine-run" "$build/bench/window_start_bench.exe" "$(fernquill_windows_path "$stripped")" "$starts" |
       tr -d '\r')" || return 1
     echo "$line"
     grep -q 'median_ms=' <<<"$line" || return 1

@@ -10,20 +10,21 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$(mkdir -p "${1:-$root/demo-output}" && cd "${1:-$root/demo-output}" && pwd)"
+source "$root/scripts/lib.sh"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${FERNQUILL_DEMO_UNDER_XVFB:-}" ]; then
   bash "$root/scripts/install-deps.sh"
   echo "== no display: running on a private Xvfb"
   export FERNQUILL_DEMO_UNDER_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "${BASH_SOURCE[0]}" "$out"
+  fernquill_with_display bash "${BASH_SOURCE[0]}" "$out"
+  exit
 fi
 
 cd "$root"
 bash scripts/install-deps.sh
 
 echo "== building (mingw Debug preset)"
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j "$(nproc)" >"$out/build.log" 2>&1 || {
+fernquill_build_preset mingw >"$out/build.log" 2>&1 || {
   tail -n 30 "$out/build.log"
   echo "the build failed; the whole log is $out/build.log" >&2
   exit 1
@@ -85,8 +86,7 @@ printf 'theme=packaged default\r\n' >"$stage/config/settings.ini"
 updates="$server_state/www/updates"
 mkdir -p "$updates"
 package="$updates/Fernquill-$version.zip"
-rm -f "$package"
-(cd "$stage" && zip -q -r -X "$package" Fernquill.exe FernquillLauncher.exe docs config)
+python3 "$root/tests/support/package_builder.py" "$package" "$stage"
 python3 "$root/scripts/publish.py" "$package" --version "$version" \
   --url "https://$host/updates/Fernquill-$version.zip" --output "$updates/latest.txt" 2>&1 |
   sed 's/^/publish: /'
@@ -120,11 +120,12 @@ driver dump | sed 's/^/  /'
 
 echo "== pressing \"Установить Fernquill\""
 # The button reads "Устанавливаем..." for the whole run and never goes back to its first text.
-driver click 1004 wait-not-text 1004 "Установить Fernquill" wait-not-text 1004 "Устанавливаем..." >/dev/null
+driver click IDC_INSTALL wait-not-text IDC_INSTALL "Установить Fernquill" \
+  wait-not-text IDC_INSTALL "Устанавливаем..." >/dev/null
 sleep 1
 screenshot "$out/after-install.png"
-status="$(driver text 1006)"
-button="$(driver text 1004)"
+status="$(driver text IDC_STATUS)"
+button="$(driver text IDC_INSTALL)"
 driver close wait-gone >/dev/null
 wait "$installer_pid" && exit_code=0 || exit_code=$?
 

@@ -7,6 +7,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
+source scripts/lib.sh
 
 bash scripts/install-deps.sh
 
@@ -17,18 +18,14 @@ failed=0
 run_suite() {
   local preset=$1 log="$root/build/$1-ctest.log" started=$SECONDS
   mkdir -p "$root/build"
-  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$(nproc)"; then
+  if ! fernquill_build_preset "$preset"; then
     summary+=("$preset: build failed ($((SECONDS - started)) s)")
     failed=1
     return
   fi
-  # Windows under test need a display: use the caller's, or a private Xvfb for the run.
+  # Windows under test need a display: the caller's, or a private Xvfb for the run.
   local status=0
-  if [ -n "${DISPLAY:-}" ]; then
-    ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
-  else
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
-  fi
+  fernquill_with_display ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
   local result
   result=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1 || true)
   summary+=("$preset: ${result:-no test result} ($((SECONDS - started)) s with the build)")

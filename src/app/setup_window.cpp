@@ -141,9 +141,9 @@ void OnInstall(HWND window) {
 }
 
 void OnStatus(LPARAM lParam) {
-  if (lParam == 0) return;
-  std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
-  ::SetWindowTextW(g_controls.status, text->c_str());
+  if (const std::unique_ptr<std::wstring> text = TakeStatusText(lParam)) {
+    ::SetWindowTextW(g_controls.status, text->c_str());
+  }
 }
 
 }  // namespace

@@ -5,16 +5,10 @@
 
 #include <string_view>
 
-inline constexpr std::wstring_view kSetupWindowClass = L"FernquillSetupWindow";
+#include "app/control_ids.h"
+
 inline constexpr std::wstring_view kSetupWindowTitle = L"Fernquill Setup";
 inline constexpr DWORD kSetupWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
-inline constexpr int IDC_INSTALL_DIR = 1001;
-inline constexpr int IDC_BROWSE = 1002;
-inline constexpr int IDC_DESKTOP_SHORTCUT = 1003;
-inline constexpr int IDC_INSTALL = 1004;
-inline constexpr int IDC_PROGRESS = 1005;
-inline constexpr int IDC_STATUS = 1006;
 
 inline constexpr COLORREF kBackgroundColour = RGB(18, 21, 30);
 inline constexpr COLORREF kStaticTextColour = RGB(235, 238, 247);

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -80,10 +82,39 @@ struct gdi_object_traits {
   static void close(pointer value) noexcept { ::DeleteObject(value); }
 };
 
+struct registry_key_traits {
+  using pointer = HKEY;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer value) noexcept { ::RegCloseKey(value); }
+};
+
+// Sessions, connections and requests alike.
+struct internet_handle_traits {
+  using pointer = HINTERNET;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer value) noexcept { ::WinHttpCloseHandle(value); }
+};
+
+struct bcrypt_algorithm_traits {
+  using pointer = BCRYPT_ALG_HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer value) noexcept { ::BCryptCloseAlgorithmProvider(value, 0); }
+};
+
+struct bcrypt_hash_traits {
+  using pointer = BCRYPT_HASH_HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer value) noexcept { ::BCryptDestroyHash(value); }
+};
+
 using unique_kernel_handle = unique_handle<kernel_handle_traits>;
 using unique_file_handle = unique_handle<file_handle_traits>;
 using unique_local_memory = unique_handle<local_memory_traits>;
 using unique_co_task_memory = unique_handle<co_task_memory_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
+using unique_registry_key = unique_handle<registry_key_traits>;
+using unique_internet_handle = unique_handle<internet_handle_traits>;
+using unique_bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
+using unique_bcrypt_hash = unique_handle<bcrypt_hash_traits>;
 template <typename Interface>
 using unique_com = unique_handle<com_traits<Interface>>;

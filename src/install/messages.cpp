@@ -20,6 +20,10 @@ void PostStatus(std::wstring& text) {
 
 void PostStatus(std::wstring&& text) { PostStatus(text); }
 
+std::unique_ptr<std::wstring> TakeStatusText(LPARAM lParam) {
+  return std::unique_ptr<std::wstring>(reinterpret_cast<std::wstring*>(lParam));
+}
+
 void PostProgress(unsigned percent) {
   ::PostMessageW(g_setupWindow, WM_SETUP_PROGRESS, static_cast<WPARAM>(percent), 0);
 }

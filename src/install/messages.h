@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 inline constexpr UINT WM_SETUP_STATUS = WM_APP + 1;    // lParam: new std::wstring, owned by the receiver
@@ -15,6 +16,9 @@ extern HWND g_setupWindow;
 // Moves the text into a heap object and posts it; the caller's string is left empty.
 void PostStatus(std::wstring& text);
 void PostStatus(std::wstring&& text);
+
+// The receiving side of PostStatus: takes over the text of a WM_SETUP_STATUS lParam (null for none).
+std::unique_ptr<std::wstring> TakeStatusText(LPARAM lParam);
 
 void PostProgress(unsigned percent);
 

@@ -16,13 +16,6 @@
 
 namespace {
 
-struct internet_handle_traits {
-  using pointer = HINTERNET;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::WinHttpCloseHandle(value); }
-};
-using unique_internet_handle = unique_handle<internet_handle_traits>;
-
 constexpr wchar_t kUserAgent[] = L"FernquillSetup/1.0";
 constexpr wchar_t kNoCacheHeaders[] = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 constexpr int kResolveTimeoutMs = 5000;

@@ -10,21 +10,6 @@
 
 namespace {
 
-struct bcrypt_algorithm_traits {
-  using pointer = BCRYPT_ALG_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::BCryptCloseAlgorithmProvider(value, 0); }
-};
-
-struct bcrypt_hash_traits {
-  using pointer = BCRYPT_HASH_HANDLE;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::BCryptDestroyHash(value); }
-};
-
-using unique_bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
-using unique_bcrypt_hash = unique_handle<bcrypt_hash_traits>;
-
 constexpr std::size_t kReadBufferSize = 65536;
 constexpr ULONG kDigestSize = 32;
 

@@ -6,16 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
-
-// Owner of an open registry key.
-struct registry_key_traits {
-  using pointer = HKEY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
-using unique_registry_key = unique_handle<registry_key_traits>;
-
 // One string value under HKEY_CURRENT_USER; an empty name is the key's unnamed value.
 struct RegistryValue {
   std::wstring key;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "installer_process.h"
 #include "setup_window_driver.h"
 #include "test_support.h"
@@ -29,10 +30,10 @@ std::wstring ExpectedDefaultInstallDir() {
 
 void ExpectInputs(const InstallerProcess& installer, bool enabled, bool installEnabled,
                   const std::wstring& installText) {
-  for (const int id : {1001, 1002, 1003}) {
+  for (const int id : {IDC_INSTALL_DIR, IDC_BROWSE, IDC_DESKTOP_SHORTCUT}) {
     EXPECT_EQ(installer.Control(id).enabled, enabled) << "control " << id;
   }
-  const setup_driver::ControlState install = installer.Control(1004);
+  const setup_driver::ControlState install = installer.Control(IDC_INSTALL);
   EXPECT_EQ(install.enabled, installEnabled);
   EXPECT_EQ(install.text, installText);
 }
@@ -69,6 +70,7 @@ TEST(InstallerGui, OpensCentredWithItsNineControlsReady) {
   EXPECT_EQ(window.bounds.left, workArea.left + (workArea.right - workArea.left - 650) / 2);
   EXPECT_EQ(window.bounds.top, workArea.top + (workArea.bottom - workArea.top - 430) / 2);
 
+  // The ids are written out, not taken from control_ids.h, so that a changed header fails here.
   const ExpectedControl expected[] = {
       {L"Static", L"Fernquill", 0x50000000, 0, {28, 24, 528, 66}, 0},
       {L"Static",
@@ -112,11 +114,12 @@ TEST(InstallerGui, CheckBoxTogglesByItself) {
   InstallerProcess installer(DefaultInstallerPath());
   ASSERT_NE(installer.window(), nullptr);
   for (const LRESULT expected : {BST_UNCHECKED, BST_CHECKED, BST_UNCHECKED}) {
-    ASSERT_TRUE(setup_driver::Click(installer.window(), 1003));
-    EXPECT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(1003).check == expected; }, 5000))
+    ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_DESKTOP_SHORTCUT));
+    EXPECT_TRUE(setup_driver::WaitUntil(
+        [&] { return installer.Control(IDC_DESKTOP_SHORTCUT).check == expected; }, 5000))
         << "expected check state " << expected;
   }
-  EXPECT_EQ(installer.Control(1006).text, L"Готов к установке.");
+  EXPECT_EQ(installer.Control(IDC_STATUS).text, L"Готов к установке.");
   ExpectInputs(installer, true, true, L"Установить Fernquill");
   EXPECT_EQ(installer.CloseAndWait(), 0);
 }
@@ -126,8 +129,8 @@ TEST(InstallerGui, BlankFolderWarnsAndStartsNothing) {
   ASSERT_NE(installer.window(), nullptr);
   for (const std::wstring blank : {L"", L" ", L"     ", L"\t", L" \t \t "}) {
     SCOPED_TRACE("folder \"" + test_support::WideToUtf8(setup_driver::Escape(blank)) + "\"");
-    ASSERT_TRUE(setup_driver::SetControlText(installer.window(), 1001, blank));
-    ASSERT_TRUE(setup_driver::Click(installer.window(), 1004));
+    ASSERT_TRUE(setup_driver::SetControlText(installer.window(), IDC_INSTALL_DIR, blank));
+    ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_INSTALL));
 
     const HWND box = setup_driver::WaitForMessageBox(installer.id(), kBoxTimeoutMs);
     ASSERT_NE(box, nullptr) << "no warning box";
@@ -140,12 +143,12 @@ TEST(InstallerGui, BlankFolderWarnsAndStartsNothing) {
     ASSERT_TRUE(setup_driver::DismissMessageBox(box));
     ASSERT_TRUE(setup_driver::WaitUntil([&] { return !::IsWindowVisible(box); }, kBoxTimeoutMs));
     ExpectInputs(installer, true, true, L"Установить Fernquill");
-    EXPECT_EQ(installer.Control(1001).text, blank);
+    EXPECT_EQ(installer.Control(IDC_INSTALL_DIR).text, blank);
   }
   // A run would have posted its first status by now (the default host fails within moments).
   ::Sleep(1500);
-  EXPECT_EQ(installer.Control(1006).text, L"Готов к установке.");
-  EXPECT_EQ(installer.Control(1005).progress, 0);
+  EXPECT_EQ(installer.Control(IDC_STATUS).text, L"Готов к установке.");
+  EXPECT_EQ(installer.Control(IDC_PROGRESS).progress, 0);
   ExpectInputs(installer, true, true, L"Установить Fernquill");
   EXPECT_EQ(installer.CloseAndWait(), 0);
 }
@@ -168,7 +171,7 @@ bool HasText(const setup_driver::WindowState& dialog, const std::wstring& text) 
 TEST(InstallerGui, BrowseCancelledKeepsTheFolderAndAPickGetsFernquillAppended) {
   InstallerProcess installer(DefaultInstallerPath());
   ASSERT_NE(installer.window(), nullptr);
-  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), 1001, L"  D:\\Mine  "));
+  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), IDC_INSTALL_DIR, L"  D:\\Mine  "));
 
   struct {
     const char* name;
@@ -181,7 +184,7 @@ TEST(InstallerGui, BrowseCancelledKeepsTheFolderAndAPickGetsFernquillAppended) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(setup_driver::Click(installer.window(), 1002));
+    ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_BROWSE));
     const HWND picker = setup_driver::WaitForMessageBox(installer.id(), kBoxTimeoutMs);
     ASSERT_NE(picker, nullptr) << "no folder picker";
     EXPECT_EQ(::GetWindow(picker, GW_OWNER), installer.window());
@@ -190,11 +193,12 @@ TEST(InstallerGui, BrowseCancelledKeepsTheFolderAndAPickGetsFernquillAppended) {
         << test_support::WideToUtf8(setup_driver::Describe(dialog));
     ASSERT_TRUE(setup_driver::PressDialogButton(picker, c.button));
     ASSERT_TRUE(setup_driver::WaitUntil([&] { return !::IsWindowVisible(picker); }, kBoxTimeoutMs));
-    EXPECT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(1001).text == c.expected; }, 5000))
-        << test_support::WideToUtf8(installer.Control(1001).text);
+    EXPECT_TRUE(
+        setup_driver::WaitUntil([&] { return installer.Control(IDC_INSTALL_DIR).text == c.expected; }, 5000))
+        << test_support::WideToUtf8(installer.Control(IDC_INSTALL_DIR).text);
     ExpectInputs(installer, true, true, L"Установить Fernquill");
   }
-  EXPECT_EQ(installer.Control(1006).text, L"Готов к установке.");
+  EXPECT_EQ(installer.Control(IDC_STATUS).text, L"Готов к установке.");
   EXPECT_EQ(installer.CloseAndWait(), 0);
 }
 
@@ -206,17 +210,18 @@ TEST(InstallerGui, FailedRunOffersRepeatAndRepeats) {
     SCOPED_TRACE("run " + std::to_string(run));
     // Only a worker resets the bar to 0, so a bar moved by hand shows that the run really started.
     ::PostMessageW(installer.window(), WM_APP + 2, 55, 0);
-    ASSERT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(1005).progress == 55; }, 5000));
-    ASSERT_TRUE(setup_driver::Click(installer.window(), 1004));
     ASSERT_TRUE(
-        setup_driver::WaitUntil([&] { return installer.Control(1005).progress == 0; }, kRunTimeoutMs));
+        setup_driver::WaitUntil([&] { return installer.Control(IDC_PROGRESS).progress == 55; }, 5000));
+    ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_INSTALL));
+    ASSERT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(IDC_PROGRESS).progress == 0; },
+                                        kRunTimeoutMs));
     ASSERT_TRUE(installer.WaitForInstallText(L"Повторить", kRunTimeoutMs))
-        << test_support::WideToUtf8(setup_driver::Describe(installer.Control(1004)));
-    const std::wstring status = installer.Control(1006).text;
+        << test_support::WideToUtf8(setup_driver::Describe(installer.Control(IDC_INSTALL)));
+    const std::wstring status = installer.Control(IDC_STATUS).text;
     EXPECT_EQ(status.substr(0, failure.size()), failure) << test_support::WideToUtf8(status);
     EXPECT_GT(status.size(), failure.size());
     ExpectInputs(installer, true, true, L"Повторить");
-    EXPECT_EQ(installer.Control(1001).text, ExpectedDefaultInstallDir());
+    EXPECT_EQ(installer.Control(IDC_INSTALL_DIR).text, ExpectedDefaultInstallDir());
   }
   EXPECT_EQ(installer.CloseAndWait(), 0);
 }

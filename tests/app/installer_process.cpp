@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "app/control_ids.h"
 #include "test_support.h"
 
 namespace {
@@ -14,45 +17,43 @@ constexpr DWORD kRunStartTimeoutMs = 10000;
 }  // namespace
 
 InstallerProcess::InstallerProcess(const std::wstring& exe) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  std::wstring commandLine = L"\"" + exe + L"\"";
-  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process_)) {
-    ADD_FAILURE() << "cannot start " << test_support::WideToUtf8(exe) << ": error " << ::GetLastError();
+  test_support::StartOptions options;
+  options.program = exe.c_str();
+  try {
+    process_ = test_support::StartProcess(L"\"" + exe + L"\"", options, &processId_);
+  } catch (const std::exception& failure) {
+    ADD_FAILURE() << failure.what();
     return;
   }
-  window_ = setup_driver::WaitForSetupWindow(process_.dwProcessId, kStartTimeoutMs);
+  window_ = setup_driver::WaitForSetupWindow(processId_, kStartTimeoutMs);
 }
 
 InstallerProcess::~InstallerProcess() {
-  if (process_.hProcess == nullptr) return;
-  if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+  if (!process_) return;
+  if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
     setup_driver::PostClose(window_);
-    if (::WaitForSingleObject(process_.hProcess, kCloseTimeoutMs) == WAIT_TIMEOUT) {
-      ::TerminateProcess(process_.hProcess, 99);
+    if (::WaitForSingleObject(process_.get(), kCloseTimeoutMs) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.get(), 99);
     }
   }
-  ::CloseHandle(process_.hThread);
-  ::CloseHandle(process_.hProcess);
 }
 
 bool InstallerProcess::WaitForInstallText(const std::wstring& text, DWORD timeoutMs) const {
-  return setup_driver::WaitUntil([&] { return Control(1004).text == text; }, timeoutMs);
+  return setup_driver::WaitUntil([&] { return Control(IDC_INSTALL).text == text; }, timeoutMs);
 }
 
 bool InstallerProcess::Install(DWORD timeoutMs) const {
-  if (!setup_driver::Click(window_, 1004)) return false;
+  if (!setup_driver::Click(window_, IDC_INSTALL)) return false;
   // The button reads "Устанавливаем..." for the whole run, whatever it read before.
   if (!WaitForInstallText(L"Устанавливаем...", kRunStartTimeoutMs)) return false;
-  return setup_driver::WaitUntil([&] { return Control(1004).text != L"Устанавливаем..."; }, timeoutMs);
+  return setup_driver::WaitUntil([&] { return Control(IDC_INSTALL).text != L"Устанавливаем..."; }, timeoutMs);
 }
 
 long InstallerProcess::CloseAndWait() {
   setup_driver::PostClose(window_);
-  if (::WaitForSingleObject(process_.hProcess, kCloseTimeoutMs) != WAIT_OBJECT_0) return -1;
+  if (::WaitForSingleObject(process_.get(), kCloseTimeoutMs) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
-  ::GetExitCodeProcess(process_.hProcess, &code);
+  ::GetExitCodeProcess(process_.get(), &code);
   return static_cast<long>(code);
 }
 

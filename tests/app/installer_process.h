@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/unique_handle.h"
 #include "setup_window_driver.h"
 
 // Started with CreateProcessW; closed with WM_CLOSE (or ended) when the object goes.
@@ -17,7 +18,7 @@ class InstallerProcess {
 
   // Null when the process or its window did not come up.
   HWND window() const { return window_; }
-  DWORD id() const { return process_.dwProcessId; }
+  DWORD id() const { return processId_; }
 
   setup_driver::ControlState Control(int id) const { return setup_driver::ReadControl(window_, id); }
   bool WaitForInstallText(const std::wstring& text, DWORD timeoutMs) const;
@@ -29,7 +30,8 @@ class InstallerProcess {
   long CloseAndWait();
 
  private:
-  PROCESS_INFORMATION process_ = {};
+  unique_kernel_handle process_;
+  DWORD processId_ = 0;
   HWND window_ = nullptr;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/control_ids.h"
 #include "installer_process.h"
 #include "setup_window_driver.h"
 #include "test_server.h"
@@ -69,20 +70,22 @@ TEST(InstallerRunGui, FolderWithBlanksAroundIsInstalledTrimmedAndSuccessLocksThe
 
   InstallerProcess installer(LocalInstallerPath());
   ASSERT_NE(installer.window(), nullptr);
-  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), 1001, typed));
-  ASSERT_TRUE(setup_driver::Click(installer.window(), 1003));  // no desktop shortcut
-  ASSERT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(1003).check == BST_UNCHECKED; }, 5000));
+  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), IDC_INSTALL_DIR, typed));
+  ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_DESKTOP_SHORTCUT));  // no desktop shortcut
+  ASSERT_TRUE(setup_driver::WaitUntil(
+      [&] { return installer.Control(IDC_DESKTOP_SHORTCUT).check == BST_UNCHECKED; }, 5000));
   ASSERT_TRUE(installer.Install(kRunTimeoutMs))
-      << test_support::WideToUtf8(setup_driver::Describe(installer.Control(1006)));
+      << test_support::WideToUtf8(setup_driver::Describe(installer.Control(IDC_STATUS)));
 
-  EXPECT_EQ(installer.Control(1006).text,
+  EXPECT_EQ(installer.Control(IDC_STATUS).text,
             std::wstring(L"Готово. Fernquill ") + kVersion + L" установлен и запущен.");
-  const setup_driver::ControlState install = installer.Control(1004);
+  const setup_driver::ControlState install = installer.Control(IDC_INSTALL);
   EXPECT_EQ(install.text, L"Установлено");
   EXPECT_FALSE(install.enabled);
-  for (const int id : {1001, 1002, 1003}) EXPECT_TRUE(installer.Control(id).enabled) << "control " << id;
-  EXPECT_EQ(installer.Control(1005).progress, 100);
-  EXPECT_EQ(installer.Control(1001).text, typed);  // the edit box keeps the blanks
+  for (const int id : {IDC_INSTALL_DIR, IDC_BROWSE, IDC_DESKTOP_SHORTCUT})
+    EXPECT_TRUE(installer.Control(id).enabled) << "control " << id;
+  EXPECT_EQ(installer.Control(IDC_PROGRESS).progress, 100);
+  EXPECT_EQ(installer.Control(IDC_INSTALL_DIR).text, typed);  // the edit box keeps the blanks
 
   EXPECT_TRUE(std::filesystem::is_regular_file(target / L"Fernquill.exe"));
   EXPECT_TRUE(std::filesystem::is_regular_file(target / L"FernquillLauncher.exe"));
@@ -95,9 +98,9 @@ TEST(InstallerRunGui, FolderWithBlanksAroundIsInstalledTrimmedAndSuccessLocksThe
       << log;
 
   // A pressed "Установлено" does nothing: the button is disabled.
-  setup_driver::Click(installer.window(), 1004);
+  setup_driver::Click(installer.window(), IDC_INSTALL);
   ::Sleep(500);
-  EXPECT_EQ(installer.Control(1004).text, L"Установлено");
+  EXPECT_EQ(installer.Control(IDC_INSTALL).text, L"Установлено");
 }
 
 TEST(InstallerRunGui, RepeatAfterAFailedRunInstalls) {
@@ -107,20 +110,20 @@ TEST(InstallerRunGui, RepeatAfterAFailedRunInstalls) {
 
   InstallerProcess installer(LocalInstallerPath());
   ASSERT_NE(installer.window(), nullptr);
-  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), 1001, target.wstring()));
+  ASSERT_TRUE(setup_driver::SetControlText(installer.window(), IDC_INSTALL_DIR, target.wstring()));
   ASSERT_TRUE(installer.Install(kRunTimeoutMs));
   const std::wstring failure = L"Не удалось получить информацию об обновлении.\r\n";
-  EXPECT_EQ(installer.Control(1006).text.substr(0, failure.size()), failure);
-  EXPECT_EQ(installer.Control(1004).text, L"Повторить");
-  EXPECT_TRUE(installer.Control(1004).enabled);
+  EXPECT_EQ(installer.Control(IDC_STATUS).text.substr(0, failure.size()), failure);
+  EXPECT_EQ(installer.Control(IDC_INSTALL).text, L"Повторить");
+  EXPECT_TRUE(installer.Control(IDC_INSTALL).enabled);
   EXPECT_FALSE(std::filesystem::exists(target));
 
   site.Publish();
   ASSERT_TRUE(installer.Install(kRunTimeoutMs));
-  EXPECT_EQ(installer.Control(1006).text,
+  EXPECT_EQ(installer.Control(IDC_STATUS).text,
             std::wstring(L"Готово. Fernquill ") + kVersion + L" установлен и запущен.");
-  EXPECT_EQ(installer.Control(1004).text, L"Установлено");
-  EXPECT_FALSE(installer.Control(1004).enabled);
+  EXPECT_EQ(installer.Control(IDC_INSTALL).text, L"Установлено");
+  EXPECT_FALSE(installer.Control(IDC_INSTALL).enabled);
   EXPECT_TRUE(std::filesystem::is_regular_file(target / L"FernquillLauncher.exe"));
 }
 
@@ -131,15 +134,16 @@ TEST(InstallerRunGui, ClosingDuringARunEndsTheInstaller) {
 
   InstallerProcess installer(LocalInstallerPath());
   ASSERT_NE(installer.window(), nullptr);
-  ASSERT_TRUE(setup_driver::Click(installer.window(), 1004));
+  ASSERT_TRUE(setup_driver::Click(installer.window(), IDC_INSTALL));
   const std::wstring downloading = std::wstring(L"Скачиваем Fernquill ") + kVersion + L"...";
-  ASSERT_TRUE(
-      setup_driver::WaitUntil([&] { return installer.Control(1006).text == downloading; }, kRunTimeoutMs))
-      << test_support::WideToUtf8(installer.Control(1006).text);
-  for (const int id : {1001, 1002, 1003, 1004})
+  ASSERT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(IDC_STATUS).text == downloading; },
+                                      kRunTimeoutMs))
+      << test_support::WideToUtf8(installer.Control(IDC_STATUS).text);
+  for (const int id : {IDC_INSTALL_DIR, IDC_BROWSE, IDC_DESKTOP_SHORTCUT, IDC_INSTALL})
     EXPECT_FALSE(installer.Control(id).enabled) << "control " << id;
-  EXPECT_EQ(installer.Control(1004).text, L"Устанавливаем...");
-  EXPECT_TRUE(setup_driver::WaitUntil([&] { return installer.Control(1005).progress > 0; }, kRunTimeoutMs));
+  EXPECT_EQ(installer.Control(IDC_INSTALL).text, L"Устанавливаем...");
+  EXPECT_TRUE(
+      setup_driver::WaitUntil([&] { return installer.Control(IDC_PROGRESS).progress > 0; }, kRunTimeoutMs));
 
   EXPECT_EQ(installer.CloseAndWait(), 0);
 }

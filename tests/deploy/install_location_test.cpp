@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <lmcons.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -54,15 +53,9 @@ TEST(InstallDirFromPick, AppendsTheProductFolderToWhatWasPicked) {
   }
 }
 
-std::wstring UserName() {
-  wchar_t name[UNLEN + 1] = {};
-  DWORD length = UNLEN + 1;
-  if (!::GetUserNameW(name, &length)) return {};
-  return name;
-}
-
 TEST(DefaultInstallDir, LiesInTheUsersLocalApplicationData) {
-  const std::wstring expected = L"C:\\users\\" + UserName() + L"\\AppData\\Local\\Programs\\Fernquill";
+  const std::wstring expected =
+      L"C:\\users\\" + test_support::UserName() + L"\\AppData\\Local\\Programs\\Fernquill";
   EXPECT_TRUE(EqualsIgnoringCase(DefaultInstallDir(), expected))
       << WideToUtf8(DefaultInstallDir()) << " vs " << WideToUtf8(expected);
 }

@@ -1,17 +1,12 @@
 #!/usr/bin/env python3
 """Builds the sample packages the whole-install tests publish, each with its SHA-256 beside it."""
-import hashlib
 import pathlib
 import random
 import sys
-import zipfile
 
-
-def write_zip(path, entries):
-    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
-        for name, data in entries:
-            archive.writestr(name, data)
-
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+import package_builder  # noqa: E402
 
 BULK_FILES = 3000
 
@@ -48,15 +43,14 @@ def main():
         "bulk": application + list(bulk_entries()),
     }
     for name, entries in packages.items():
-        write_zip(out / f"{name}.zip", entries)
+        package_builder.write_zip(out / f"{name}.zip", entries)
 
     # A zip whose central directory is gone: the digest matches, the expansion must fail.
     good = (out / "good.zip").read_bytes()
     (out / "corrupt.zip").write_bytes(good[: len(good) // 2])
 
     for package in sorted(out.glob("*.zip")):
-        digest = hashlib.sha256(package.read_bytes()).hexdigest()
-        (out / (package.name + ".sha256")).write_text(digest)
+        (out / (package.name + ".sha256")).write_text(package_builder.sha256_of(package))
 
 
 if __name__ == "__main__":

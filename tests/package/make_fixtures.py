@@ -12,21 +12,9 @@ import subprocess
 import sys
 import zipfile
 
-STORED = zipfile.ZIP_STORED
-DEFLATED = zipfile.ZIP_DEFLATED
-
-
-class Cp437Info(zipfile.ZipInfo):
-    """Names stored in CP437 without the UTF-8 flag, as old Windows tools write them."""
-
-    def _encodeFilenameFlags(self):
-        return self.filename.encode("cp437"), self.flag_bits & ~0x800
-
-
-def folder_info(name):
-    info = zipfile.ZipInfo(name)
-    info.external_attr = (0o40755 << 16) | 0x10
-    return info
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from package_builder import DEFLATED, STORED, Cp437Info, write_zip  # noqa: E402
 
 
 def write_digest_files(out):
@@ -60,20 +48,8 @@ def write_tree(root, entries):
                 f.write(data)
 
 
-def write_zip(path, entries, info_type=zipfile.ZipInfo):
-    """entries: (name, data or None for a folder, method)."""
-    with zipfile.ZipFile(path, "w") as archive:
-        for name, data, method in entries:
-            if data is None:
-                archive.writestr(folder_info(name), b"")
-            else:
-                info = info_type(name, date_time=(2024, 5, 1, 12, 0, 0))
-                info.compress_type = method
-                archive.writestr(info, data)
-
-
 def good_archive(out, name, entries, info_type=zipfile.ZipInfo, tree=None):
-    write_zip(os.path.join(out, name + ".zip"), entries, info_type)
+    write_zip(os.path.join(out, name + ".zip"), entries, info_type=info_type)
     write_tree(os.path.join(out, name + ".tree"), tree or [(n, d) for n, d, _ in entries])
 
 

@@ -9,11 +9,12 @@ import subprocess
 import sys
 import tempfile
 import unittest
-import zipfile
 
 sys.dont_write_bytecode = True
 SCRIPTS = pathlib.Path(__file__).resolve().parents[2] / "scripts"
 sys.path.insert(0, str(SCRIPTS))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+import package_builder  # noqa: E402
 import publish  # noqa: E402
 
 EXES = {"Fernquill.exe": b"MZ main", "FernquillLauncher.exe": b"MZ launcher"}
@@ -22,13 +23,7 @@ URL = "https://updates.example.com/fernquill/Fernquill-1.0.zip"
 
 def make_zip(path, entries):
     """entries: name -> bytes, or None for a folder entry."""
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in entries.items():
-            if data is None:
-                archive.writestr(zipfile.ZipInfo(name.rstrip("/") + "/"), b"")
-            else:
-                archive.writestr(zipfile.ZipInfo(name, date_time=(2024, 1, 2, 3, 4, 6)), data,
-                                 zipfile.ZIP_DEFLATED)
+    package_builder.write_zip(path, entries.items())
 
 
 def run_main(*argv):
@@ -182,10 +177,7 @@ class Packages(Folder):
 
     def test_damaged_entry_is_refused(self):
         path = self.folder / "damaged.zip"
-        with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
-            for name, data in EXES.items():
-                archive.writestr(name, data)
-            archive.writestr("data.bin", b"A" * 1000)
+        package_builder.write_zip(path, [*EXES.items(), ("data.bin", b"A" * 1000)], package_builder.STORED)
         raw = bytearray(path.read_bytes())
         raw[raw.index(b"A" * 1000) + 500] = ord("B")
         path.write_bytes(bytes(raw))
@@ -204,10 +196,7 @@ class ManifestOutput(Folder):
         # Stored, incompressible and larger than one read chunk, so the streamed hash is exercised.
         payload = os.urandom(3 * publish.HASH_CHUNK + 17)
         path = self.folder / "big.zip"
-        with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
-            for name, data in EXES.items():
-                archive.writestr(name, data)
-            archive.writestr("data/blob.bin", payload)
+        package_builder.write_zip(path, [*EXES.items(), ("data/blob.bin", payload)], package_builder.STORED)
         if shutil.which("sha256sum"):
             digest = subprocess.run(["sha256sum", str(path)], check=True, capture_output=True,
                                     text=True).stdout.split()[0]

@@ -25,13 +25,6 @@ const wchar_t* const kOwnKeys[] = {
     L"Software\\Classes\\fernquill",
 };
 
-struct key_traits {
-  using pointer = HKEY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer value) noexcept { ::RegCloseKey(value); }
-};
-using unique_key = unique_handle<key_traits>;
-
 struct StoredValue {
   bool found = false;
   DWORD type = REG_NONE;
@@ -42,7 +35,7 @@ struct StoredValue {
 
 StoredValue ReadStored(const std::wstring& key, const std::wstring& name) {
   StoredValue stored;
-  unique_key opened;
+  unique_registry_key opened;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) {
     return stored;
   }
@@ -233,7 +226,7 @@ class AssociationNotices {
 
 TEST_F(Registration, ADeniedKeyOnlyLosesItsOwnValue) {
   const std::wstring deniedKey = L"Software\\Classes\\Fernquill.fqlibrary\\DefaultIcon";
-  unique_key denied;
+  unique_registry_key denied;
   ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, deniedKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               denied.put(), nullptr),
             ERROR_SUCCESS);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <knownfolders.h>
-#include <lmcons.h>
 
 #include <filesystem>
 #include <string>
@@ -16,13 +15,6 @@ namespace fs = std::filesystem;
 using test_support::WideToUtf8;
 
 namespace {
-
-std::wstring UserName() {
-  wchar_t name[UNLEN + 1] = {};
-  DWORD length = UNLEN + 1;
-  if (!::GetUserNameW(name, &length)) return {};
-  return name;
-}
 
 struct Folder {
   const wchar_t* name;
@@ -42,7 +34,7 @@ const Folder kUserFolders[] = {
 };
 
 TEST(KnownFolderPath, GivesTheUsersFolders) {
-  const std::wstring profile = L"C:\\users\\" + UserName();
+  const std::wstring profile = L"C:\\users\\" + test_support::UserName();
   for (const Folder& folder : kUserFolders) {
     const std::wstring path = KnownFolderPath(*folder.id);
     EXPECT_TRUE(EqualsIgnoringCase(path, profile + L"\\" + folder.belowProfile))
@@ -60,7 +52,7 @@ TEST(KnownFolderPath, IsEmptyForAnUnknownFolder) {
 // links to the Linux user's home. A file written through the Windows path must turn up in the build tree.
 TEST(KnownFolderPath, UserFoldersArePlainFoldersInsideTheBuildTree) {
   const std::wstring profileInBuildTree =
-      test_support::BuildDir() + L"\\wine\\prefix\\drive_c\\users\\" + UserName();
+      test_support::BuildDir() + L"\\wine\\prefix\\drive_c\\users\\" + test_support::UserName();
   for (const Folder& folder : kUserFolders) {
     const fs::path path = KnownFolderPath(*folder.id);
     ASSERT_FALSE(path.empty()) << WideToUtf8(folder.name);

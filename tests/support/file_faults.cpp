@@ -28,19 +28,6 @@ std::wstring QuotedArgument(const std::wstring& argument) {
 
 }  // namespace
 
-unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
-  }
-  ::CloseHandle(process.hThread);
-  if (processId != nullptr) *processId = process.dwProcessId;
-  return unique_kernel_handle(process.hProcess);
-}
-
 HeldByAnotherProcess::HeldByAnotherProcess(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
   const std::wstring stem =
@@ -76,15 +63,9 @@ std::string UnixPathOf(const fs::path& path) {
 void StartLinuxProgram(const wchar_t* program, const std::vector<std::wstring>& arguments) {
   std::wstring commandLine = QuotedArgument(program);
   for (const std::wstring& argument : arguments) commandLine += L" " + QuotedArgument(argument);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(program));
-  }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  StartOptions options;
+  options.program = program;
+  StartProcess(std::move(commandLine), options);
 }
 
 int RunLinuxShell(const std::wstring& command, DWORD timeoutMs) {

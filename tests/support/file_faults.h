@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "test_support.h"
 
 namespace test_support {
-
-// Starts a command line without a window and without waiting; throws when it cannot be started.
-unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId = nullptr);
 
 // Another process holding a path open with share mode 0, as a running application holds its files.
 class HeldByAnotherProcess {

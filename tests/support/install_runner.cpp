@@ -14,28 +14,9 @@
 #include "install/install_worker.h"
 #include "install/messages.h"
 
-namespace {
-
-LRESULT CALLBACK IgnoreProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-HWND CreateMessageWindow() {
-  WNDCLASSEXW windowClass = {};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = IgnoreProc;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"FernquillInstallRunner";
-  if (::RegisterClassExW(&windowClass) == 0) return nullptr;
-  return ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           windowClass.hInstance, nullptr);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3 && argc != 4) return 64;
-  g_setupWindow = CreateMessageWindow();
+  g_setupWindow = equipment::CreateMessageWindow(L"FernquillInstallRunner");
   if (g_setupWindow == nullptr) return 65;
 
   const InstallRequest request{argv[2], false};
@@ -47,8 +28,7 @@ int wmain(int argc, wchar_t** argv) {
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (msg.message == WM_SETUP_STATUS) {
-      std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
-      if (text) finalText = *text;
+      if (const std::unique_ptr<std::wstring> text = TakeStatusText(msg.lParam)) finalText = *text;
     } else if (msg.message == WM_SETUP_FINISHED) {
       success = msg.wParam == 1;
       break;
@@ -58,7 +38,7 @@ int wmain(int argc, wchar_t** argv) {
 
   if (argc == 4) {
     std::ofstream report(std::filesystem::path(argv[3]), std::ios::binary | std::ios::trunc);
-    report << equipment::ToUtf8(finalText);
+    report << equipment::WideToUtf8(finalText);
   }
   return success ? 0 : 1;
 }

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "equipment_log.h"
 #include "setup_window_driver.h"
 
 namespace {
 
 constexpr wchar_t kUsage[] =
     L"usage: setup-driver.exe [--pid N] [--timeout MS] COMMAND...\n"
-    L"commands (run in order; the first that fails ends the program with exit code 1):\n"
+    L"commands (run in order; the first that fails ends the program with exit code 1); ID is a control's\n"
+    L"IDC_ name (IDC_INSTALL_DIR, IDC_INSTALL, IDC_STATUS, ...) or its number:\n"
     L"  wait-window               wait until the setup window exists\n"
     L"  dump                      print the window and each control\n"
     L"  text ID                   print a control's text\n"
@@ -27,16 +29,7 @@ constexpr wchar_t kUsage[] =
     L"  wait-gone                 wait until the setup window no longer exists\n"
     L"  close                     post WM_CLOSE to the setup window\n";
 
-// Wine hands a console program's output to the Unix side as bytes: write UTF-8, not the console API.
-void Write(const std::wstring& text, DWORD stream) {
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
-                        nullptr);
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
+void Write(const std::wstring& text, DWORD stream) { equipment::WriteStandard(stream, text); }
 
 void Out(const std::wstring& line) { Write(line + L"\n", STD_OUTPUT_HANDLE); }
 void Err(const std::wstring& line) { Write(L"setup-driver: " + line + L"\n", STD_ERROR_HANDLE); }
@@ -86,10 +79,11 @@ class Session {
   }
 
   bool Control(const std::wstring& id, int& value) {
+    value = setup_driver::ControlIdNamed(id);
     wchar_t* end = nullptr;
-    value = static_cast<int>(std::wcstol(id.c_str(), &end, 10));
-    if (end == id.c_str() || *end != L'\0') {
-      Err(L"not a control id: " + id);
+    if (value == 0) value = static_cast<int>(std::wcstol(id.c_str(), &end, 10));
+    if (end == id.c_str() || (end != nullptr && *end != L'\0')) {
+      Err(L"not a control name or id: " + id);
       return false;
     }
     if (::GetDlgItem(window_, value) == nullptr) {

@@ -8,7 +8,6 @@
 namespace setup_driver {
 namespace {
 
-constexpr wchar_t kSetupWindowClass[] = L"FernquillSetupWindow";
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr UINT kSendTimeoutMs = 5000;
 constexpr int kMessageBoxTextId = 0xFFFF;
@@ -88,7 +87,7 @@ std::wstring Rect(const RECT& rect) {
 }  // namespace
 
 // Visible only: the window exists before its controls are filled, but is shown only after that.
-HWND FindSetupWindow(DWORD processId) { return FindTopLevel(processId, kSetupWindowClass, true); }
+HWND FindSetupWindow(DWORD processId) { return FindTopLevel(processId, kSetupWindowClass.data(), true); }
 
 HWND WaitForSetupWindow(DWORD processId, DWORD timeoutMs) {
   HWND window = nullptr;
@@ -96,6 +95,25 @@ HWND WaitForSetupWindow(DWORD processId, DWORD timeoutMs) {
   // A sent message comes back only once the message loop runs.
   if (window != nullptr) SendQuery(window, WM_NULL);
   return window;
+}
+
+int ControlIdNamed(const std::wstring& name) {
+  struct Named {
+    const wchar_t* name;
+    int id;
+  };
+  static const Named kControls[] = {
+      {L"IDC_INSTALL_DIR", IDC_INSTALL_DIR},
+      {L"IDC_BROWSE", IDC_BROWSE},
+      {L"IDC_DESKTOP_SHORTCUT", IDC_DESKTOP_SHORTCUT},
+      {L"IDC_INSTALL", IDC_INSTALL},
+      {L"IDC_PROGRESS", IDC_PROGRESS},
+      {L"IDC_STATUS", IDC_STATUS},
+  };
+  for (const Named& control : kControls) {
+    if (name == control.name) return control.id;
+  }
+  return 0;
 }
 
 WindowState ReadWindow(HWND window) {

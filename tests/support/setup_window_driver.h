@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+
 namespace setup_driver {
 
 struct ControlState {
@@ -44,6 +46,9 @@ struct MessageBoxState {
 // The visible top-level "FernquillSetupWindow" of a process (any process when processId is 0), or null.
 HWND FindSetupWindow(DWORD processId);
 HWND WaitForSetupWindow(DWORD processId, DWORD timeoutMs);
+
+// The id of a control of the setup window named as its header names it ("IDC_INSTALL"), or 0.
+int ControlIdNamed(const std::wstring& name);
 
 WindowState ReadWindow(HWND window);
 ControlState ReadControl(HWND window, int id);

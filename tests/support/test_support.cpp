@@ -1,6 +1,8 @@
 // Test equipment shared by the suites.
 #include "test_support.h"
 
+#include <lmcons.h>
+
 #include <atomic>
 #include <fstream>
 #include <memory>
@@ -16,22 +18,6 @@ namespace {
 
 constexpr wchar_t kRecorderClass[] = L"FernquillTestRecorder";
 
-LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-void RegisterRecorderClass() {
-  static const ATOM atom = [] {
-    WNDCLASSEXW windowClass = {};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = RecorderProc;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kRecorderClass;
-    return ::RegisterClassExW(&windowClass);
-  }();
-  if (atom == 0) throw std::runtime_error("cannot register the recorder window class");
-}
-
 bool IsWorkerMessage(UINT message) {
   return message == WM_SETUP_STATUS || message == WM_SETUP_PROGRESS || message == WM_SETUP_FINISHED;
 }
@@ -40,8 +26,8 @@ RecordedMessage Record(const MSG& msg) {
   RecordedMessage recorded;
   recorded.message = msg.message;
   recorded.wParam = msg.wParam;
-  if (msg.message == WM_SETUP_STATUS && msg.lParam != 0) {
-    std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(msg.lParam));
+  if (msg.message != WM_SETUP_STATUS) return recorded;
+  if (const std::unique_ptr<std::wstring> text = TakeStatusText(msg.lParam)) {
     recorded.hasText = true;
     recorded.text = *text;
   }
@@ -51,9 +37,7 @@ RecordedMessage Record(const MSG& msg) {
 }  // namespace
 
 MessageRecorder::MessageRecorder() {
-  RegisterRecorderClass();
-  window_ = ::CreateWindowExW(0, kRecorderClass, L"recorder", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              ::GetModuleHandleW(nullptr), nullptr);
+  window_ = equipment::CreateMessageWindow(kRecorderClass);
   if (window_ == nullptr) throw std::runtime_error("cannot create the recorder window");
   previous_ = g_setupWindow;
   g_setupWindow = window_;
@@ -151,6 +135,13 @@ std::wstring BuildDir() {
   return std::wstring(buffer, length);
 }
 
+std::wstring UserName() {
+  wchar_t name[UNLEN + 1] = {};
+  DWORD length = UNLEN + 1;
+  if (!::GetUserNameW(name, &length)) return {};
+  return name;
+}
+
 std::wstring EquipmentPath(const std::wstring& name) { return BuildDir() + L"\\equipment\\" + name; }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -165,16 +156,6 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
-                        nullptr);
-  return bytes;
 }
 
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
@@ -199,16 +180,31 @@ LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {
   return record;
 }
 
-DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+unique_kernel_handle StartProcess(std::wstring commandLine, const StartOptions& options, DWORD* processId) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
-                        &startup, &process)) {
-    throw std::runtime_error("cannot start " + WideToUtf8(commandLine));
+  if (!::CreateProcessW(options.program, commandLine.data(), nullptr, nullptr, FALSE, options.flags, nullptr,
+                        options.workingFolder, &startup, &process)) {
+    const DWORD error = ::GetLastError();
+    throw std::runtime_error("cannot start " + WideToUtf8(options.program ? options.program : commandLine) +
+                             " (error " + std::to_string(error) + ")");
   }
   unique_kernel_handle thread(process.hThread);
-  unique_kernel_handle child(process.hProcess);
+  if (processId != nullptr) *processId = process.dwProcessId;
+  return unique_kernel_handle(process.hProcess);
+}
+
+unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId) {
+  StartOptions options;
+  options.flags = CREATE_NO_WINDOW;
+  return StartProcess(std::move(commandLine), options, processId);
+}
+
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs) {
+  StartOptions options;
+  options.workingFolder = workingFolder.c_str();
+  const unique_kernel_handle child = StartProcess(commandLine, options);
   if (::WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) {
     throw std::runtime_error("does not end: " + WideToUtf8(commandLine));
   }

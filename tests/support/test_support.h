@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
+#include "equipment_log.h"
+
 namespace test_support {
 
 struct RecordedMessage {
@@ -73,6 +76,9 @@ class ScopedEnvironment {
   std::wstring old_;
 };
 
+// The name the current user logs on with (GetUserNameW), or empty.
+std::wstring UserName();
+
 // The build tree as a Windows path (Z:\...), from the Wine wrapper's environment.
 std::wstring BuildDir();
 // A program or file of the test equipment folder of the build.
@@ -81,7 +87,7 @@ std::wstring EquipmentPath(const std::wstring& name);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
-std::string WideToUtf8(const std::wstring& text);
+using equipment::WideToUtf8;
 
 // What the launcher stand-in (equipment FernquillLauncher.exe) wrote down about one start of it.
 struct LauncherRecord {
@@ -93,9 +99,22 @@ struct LauncherRecord {
 // unset, launcher-log.txt beside it).
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path);
 
+// How StartProcess starts a program; the defaults are CreateProcessW's own.
+struct StartOptions {
+  const wchar_t* program = nullptr;        // null: the first token of the command line
+  const wchar_t* workingFolder = nullptr;  // null: this process's
+  DWORD flags = 0;                         // creation flags
+};
+// Starts a command line without waiting; throws when it cannot be started.
+unique_kernel_handle StartProcess(std::wstring commandLine, const StartOptions& options,
+                                  DWORD* processId = nullptr);
+// The same without a window (CREATE_NO_WINDOW).
+unique_kernel_handle StartProcess(std::wstring commandLine, DWORD* processId = nullptr);
+
 // Starts a command line in a folder and waits for it to end; returns its exit code. Throws when it cannot
 // be started or does not end within the time.
-DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder, DWORD timeoutMs = 30000);
+DWORD RunAndWait(std::wstring commandLine, const std::filesystem::path& workingFolder,
+                 DWORD timeoutMs = 30000);
 
 // Copies the application stand-ins Fernquill.exe and FernquillLauncher.exe into a folder.
 void CopyApplicationStandIns(const std::filesystem::path& folder);

@@ -1,6 +1,8 @@
 # Sourced by the Wine wrappers: the build tree's own Wine prefix, never ~/.wine or the real home.
 # Needs FERNQUILL_BUILD_DIR.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+
 : "${FERNQUILL_BUILD_DIR:?FERNQUILL_BUILD_DIR must name the build tree}"
 
 export WINE=/usr/lib/wine/wine64
@@ -13,7 +15,7 @@ export WINEDEBUG=-all
 # ';' separates entries: a ',' would make Wine ignore the rest.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
-export FERNQUILL_BUILD_DIR_WIN="Z:$(printf '%s' "$FERNQUILL_BUILD_DIR" | tr '/' '\\')"
+export FERNQUILL_BUILD_DIR_WIN="$(fernquill_windows_path "$FERNQUILL_BUILD_DIR")"
 
 fernquill_wine_user() {
   id -un

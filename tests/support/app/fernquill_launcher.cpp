@@ -5,23 +5,15 @@
 
 #include <string>
 
+#include "equipment_log.h"
+
 namespace {
 
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), needed, nullptr,
-                        nullptr);
-  return bytes;
-}
-
 std::wstring LogPath() {
-  std::wstring path(32768, L'\0');
-  DWORD length = ::GetEnvironmentVariableW(L"FERNQUILL_LAUNCHER_LOG", path.data(), 32768);
-  if (length > 0 && length < 32768) return path.substr(0, length);
-  length = ::GetModuleFileNameW(nullptr, path.data(), 32768);
+  std::wstring path;
+  if (equipment::ReadEnvironment(L"FERNQUILL_LAUNCHER_LOG", path)) return path;
+  path.assign(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), 32768);
   path.resize(length);
   return path.substr(0, path.find_last_of(L'\\') + 1) + L"launcher-log.txt";
 }
@@ -51,11 +43,11 @@ bool WriteWhole(const std::wstring& path, const std::string& bytes) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const wchar_t* commandLine = ::GetCommandLineW();
-  std::string record = "command-line: " + ToUtf8(commandLine) + "\n";
-  record += "working-folder: " + ToUtf8(CurrentFolder()) + "\n";
+  std::string record = "command-line: " + equipment::WideToUtf8(commandLine) + "\n";
+  record += "working-folder: " + equipment::WideToUtf8(CurrentFolder()) + "\n";
   int count = 0;
   if (LPWSTR* arguments = ::CommandLineToArgvW(commandLine, &count)) {
-    for (int i = 0; i < count; ++i) record += "argument: " + ToUtf8(arguments[i]) + "\n";
+    for (int i = 0; i < count; ++i) record += "argument: " + equipment::WideToUtf8(arguments[i]) + "\n";
     ::LocalFree(arguments);
   }
   return WriteWhole(LogPath(), record) ? 0 : 2;

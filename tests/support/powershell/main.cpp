@@ -15,12 +15,7 @@
 namespace {
 
 int Fail(const std::wstring& message) {
-  const std::string text = equipment::ToUtf8(message + L"\r\n");
-  const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-  if (error != nullptr && error != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    ::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  }
+  equipment::WriteStandard(STD_ERROR_HANDLE, message + L"\r\n");
   return 1;
 }
 
