@@ -6,8 +6,8 @@
 
 #include <cwctype>
 #include <filesystem>
+#include <ios>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,9 +19,8 @@
 namespace fs = std::filesystem;
 using test_support::HeldByAnotherProcess;
 using test_support::ReadFile;
-using test_support::StartLinuxProgram;
+using test_support::SymbolicLinks;
 using test_support::TempFolder;
-using test_support::UnixPathOf;
 using test_support::WideToUtf8;
 
 namespace {
@@ -59,57 +58,6 @@ std::vector<std::wstring> WalkOrder(const fs::path& root) {
   }
   return order;
 }
-
-bool Exists(const fs::path& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool WaitForExistence(const fs::path& path, bool exists) {
-  for (int i = 0; i < 200; ++i) {
-    if (Exists(path) == exists) return true;
-    ::Sleep(50);
-  }
-  return false;
-}
-
-// Real symbolic links inside a test's tree, removed again before the tree goes. Wine 8's
-// CreateSymbolicLinkW reports success and makes nothing, so there the links are made on the Linux side;
-// and they must go there too: Wine's RemoveDirectoryW of such a link tries the folder it points to,
-// and its DeleteFileW deletes the file it points to and leaves the link.
-class SymbolicLinks {
- public:
-  SymbolicLinks() = default;
-  SymbolicLinks(const SymbolicLinks&) = delete;
-  SymbolicLinks& operator=(const SymbolicLinks&) = delete;
-  ~SymbolicLinks() {
-    for (const Link& link : links_) {
-      if (!link.madeOnLinux) {
-        if (!::RemoveDirectoryW(link.path.c_str())) ::DeleteFileW(link.path.c_str());
-        continue;
-      }
-      StartLinuxProgram(L"Z:\\bin\\rm", {L"-f", Utf8ToWide(UnixPathOf(link.path))});
-      WaitForExistence(link.path, false);
-    }
-  }
-
-  void Make(const fs::path& link, const fs::path& target, bool toFolder) {
-    const DWORD flags =
-        (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && Exists(link)) {
-      links_.push_back({link, false});
-      return;
-    }
-    StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
-    if (!WaitForExistence(link, true))
-      throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
-    links_.push_back({link, true});
-  }
-
- private:
-  struct Link {
-    fs::path path;
-    bool madeOnLinux;
-  };
-  std::vector<Link> links_;
-};
 
 TEST(IsUserDataPath, MatchesFolderNamesAsFirstComponentAndImguiOnlyAtTheTop) {
   const struct {
@@ -279,6 +227,45 @@ TEST(DeployStagedTree, ReplacesATargetEvenWithTheSameContent) {
   // Again over the same staging folder: the same end state.
   ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
   EXPECT_EQ(FilesBelow(install), FilesBelow(staging));
+}
+
+TEST(DeployStagedTree, ReplacesTargetsMarkedReadOnlyHiddenOrSystemAndLeavesUserDataAsItIs) {
+  // On Windows CopyFileW over such a target fails with access denied; every later update would stop there.
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  const struct {
+    const wchar_t* name;
+    DWORD attributes;
+  } cases[] = {
+      {L"read-only.dll", FILE_ATTRIBUTE_READONLY},
+      {L"hidden.dll", FILE_ATTRIBUTE_HIDDEN},
+      {L"system.dll", FILE_ATTRIBUTE_SYSTEM},
+      {L"bin\\all three.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+      {L"bin\\archive too.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const auto& c : cases) {
+    Put(staging / c.name, "new " + WideToUtf8(c.name));
+    Put(install / c.name, "old");
+    ASSERT_TRUE(::SetFileAttributesW((install / c.name).c_str(), c.attributes)) << WideToUtf8(c.name);
+  }
+  Put(staging / L"config" / L"settings.ini", "package settings");
+  Put(install / L"config" / L"settings.ini", "user settings");
+  const DWORD userDataAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  ASSERT_TRUE(::SetFileAttributesW((install / L"config" / L"settings.ini").c_str(), userDataAttributes));
+
+  std::wstring errorText;
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText)) << WideToUtf8(errorText);
+  const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadFile(install / c.name), "new " + WideToUtf8(c.name)) << WideToUtf8(c.name);
+    const DWORD attributes = ::GetFileAttributesW((install / c.name).c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << WideToUtf8(c.name);
+    EXPECT_EQ(attributes & blocking, 0u) << WideToUtf8(c.name) << ": 0x" << std::hex << attributes;
+  }
+  EXPECT_EQ(ReadFile(install / L"config" / L"settings.ini"), "user settings");
+  EXPECT_EQ(::GetFileAttributesW((install / L"config" / L"settings.ini").c_str()) & blocking, userDataAttributes);
+  ::SetFileAttributesW((install / L"config" / L"settings.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(DeployStagedTree, StopsAtAFileHeldOpenByAnotherProcess) {
