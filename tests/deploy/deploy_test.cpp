@@ -59,44 +59,30 @@ std::vector<std::wstring> WalkOrder(const fs::path& root) {
   return order;
 }
 
-TEST(IsUserDataPath, MatchesFolderNamesAsFirstComponentAndImguiOnlyAtTheTop) {
-  const struct {
-    const wchar_t* path;
-    bool userData;
-  } cases[] = {
-      {L"games\\x.fqlgame", true},
-      {L"metadata\\index.db", true},
-      {L"covers\\a.png", true},
-      {L"config\\settings.ini", true},
-      {L"saves\\autosave.dat", true},
-      {L"Config\\x", true},
-      {L"SAVES\\autosave.dat", true},
-      {L"GaMeS\\deep\\er\\file", true},
-      {L"config", true},  // a file named like the folder is the same entry
-      {L"imgui.ini", true},
-      {L"IMGUI.INI", true},
-      {L"", true},
-      {L"configs\\settings.ini", false},
-      {L"config.json", false},
-      {L"conf\\x", false},
-      {L"data\\saves\\autosave.dat", false},
-      {L"tools\\imgui.ini", false},
-      {L"imgui.ini.bak", false},
-      {L"Fernquill.exe", false},
-      {L"plugins\\audio\\mixer.dll", false},
-      // Windows opens "config." and "config " as "config", and takes '/' as a separator.
-      {L"config.\\settings.ini", true},
-      {L"saves \\autosave.dat", true},
-      {L"imgui.ini.", true},
-      {L"config/settings.ini", true},
-      {L"tools/imgui.ini", false},
-      // Only A-Z fold: a Cyrillic look-alike or a dotless i is another name.
-      {L"\u0441onfig\\x", false},
-      {L"\u0130mgui.ini", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsUserDataPath(c.path), c.userData) << WideToUtf8(c.path);
+// The table lives beside this test and is read by the publishing tool's test too, so that its warning
+// and the installer can never disagree about what is user data.
+TEST(IsUserDataPath, AnswersAsTheSharedTableOfRelativePathsSays) {
+  const std::string table = ReadFile(test_support::BuildDir() + L"\\tests\\deploy\\user_data_cases.tsv");
+  std::size_t rows = 0;
+  std::size_t begin = 0;
+  while (begin < table.size()) {
+    std::size_t end = table.find('\n', begin);
+    if (end == std::string::npos) end = table.size();
+    std::string line = table.substr(begin, end - begin);
+    begin = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    const std::string answer = line.substr(tab + 1);
+    ASSERT_TRUE(answer == "true" || answer == "false") << line;
+    const std::wstring path = Utf8ToWide(line.substr(0, tab));
+    ASSERT_FALSE(path.empty()) << line;
+    EXPECT_EQ(IsUserDataPath(path), answer == "true") << line;
+    ++rows;
   }
+  EXPECT_GT(rows, 20u);
+  EXPECT_TRUE(IsUserDataPath(L""));  // no such file can be installed
 }
 
 TEST(IsContainedRelativePath, RefusesEverythingThatLeavesItsBase) {
