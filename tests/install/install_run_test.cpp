@@ -7,11 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "file_faults.h"
 #include "install/messages.h"
 #include "install_run_fixture.h"
 #include "test_server.h"
@@ -72,6 +74,34 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
   // Started with no arguments: the program name is the only one.
   EXPECT_NE(log.find("argument: " + launcher + "\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("argument: ", log.find("argument: ") + 1), std::string::npos) << log;
+}
+
+TEST_F(InstallRun, ALinkInALeftoverStagingFolderNeverLeadsTheRunOutOfIt) {
+  // A leftover staging folder of this process's names holds a folder link to a tree outside; the clearing
+  // before the expansion and the clean-up after the run must delete the link as a link.
+  test_support::TempFolder outside(L"run-outside");
+  fs::create_directories(outside / L"sub");
+  test_support::WriteFile(outside / L"keep.txt", "not the installer's");
+  test_support::WriteFile(outside / L"sub" / L"FernquillLauncher.exe", "not the installer's either");
+  const std::map<std::wstring, std::string> before = {
+      {L"keep.txt", test_support::ReadFile(outside / L"keep.txt")},
+      {L"sub\\FernquillLauncher.exe", test_support::ReadFile(outside / L"sub" / L"FernquillLauncher.exe")}};
+  fs::create_directories(StagingPath());
+  test_support::SymbolicLinks links;
+  links.Make(fs::path(StagingPath()) / L"linked", outside.path(), true);
+  PublishPackage(L"good.zip");
+
+  const auto messages = Run();
+
+  EXPECT_TRUE(install_run::EndedInSuccess(messages)) << test_support::WideToUtf8(install_run::FinalText(messages));
+  std::map<std::wstring, std::string> after;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(outside.path())) {
+    if (entry.is_regular_file()) after[entry.path().lexically_relative(outside.path()).wstring()] = test_support::ReadFile(entry.path());
+  }
+  EXPECT_EQ(after, before);
+  EXPECT_TRUE(fs::is_regular_file(installDir_ / L"FernquillLauncher.exe"));
+  EXPECT_FALSE(fs::exists(installDir_ / L"linked"));
+  WaitForLauncherLog();
 }
 
 TEST_F(InstallRun, ProgressOfTheDownloadFollowsTheChunks) {
