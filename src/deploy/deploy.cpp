@@ -115,8 +115,9 @@ std::wstring JoinRelative(const std::wstring& folder, const wchar_t* name) {
 // FILE_ATTRIBUTE_REPARSE_POINT in a listing, so a plain entry reached from the final form of the
 // staging folder is its own final form. Elsewhere a listing cannot tell a link, and each file is resolved.
 bool ListingShowsLinks(const std::wstring& folder) {
-  unique_file_handle handle(::CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  unique_file_handle handle(::CreateFileW(folder.c_str(), 0,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   DWORD flags = 0;
   if (!handle ||
       !::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
@@ -158,11 +159,13 @@ void PrepareTargetFolder(const std::wstring& folder, TargetFolder& state) {
     state.createdNow = true;
     return;
   }
-  if (::GetLastError() != ERROR_PATH_NOT_FOUND) return;  // a folder that is really missing makes the copy fail
+  if (::GetLastError() != ERROR_PATH_NOT_FOUND)
+    return;  // a folder that is really missing makes the copy fail
   state.createdNow = CreateFolderWithParents(folder);
 }
 
-// CopyFileW over a read-only, hidden or system file fails on Windows; only the file being replaced is changed.
+// CopyFileW over a read-only, hidden or system file fails on Windows; only the file being replaced is
+// changed.
 void ClearAttributesThatBlockReplacing(const std::wstring& target) {
   const DWORD attributes = ::GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
@@ -177,8 +180,9 @@ enum class Resolved { kFile, kNotAFile, kFailed, kUnreadable };
 
 // The final path of an existing file or folder, links followed, without the \\?\ prefix.
 bool FinalPathOf(const std::wstring& path, std::wstring& finalPath) {
-  unique_file_handle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  unique_file_handle file(::CreateFileW(path.c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return file && FinalPathOfOpenFile(file.get(), finalPath);
 }
 

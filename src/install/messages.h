@@ -29,4 +29,5 @@ void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text,
 
 // Ends a run that failed for want of memory: kOutOfMemoryText (the object reserved for it, or a new one,
 // or none when even that cannot be had), WM_SETUP_FINISHED with 0, then CoUninitialize as FinishRun.
-void FinishRunOutOfMemory(HRESULT comInitResult, std::unique_ptr<std::wstring> outOfMemoryText = nullptr) noexcept;
+void FinishRunOutOfMemory(HRESULT comInitResult,
+                          std::unique_ptr<std::wstring> outOfMemoryText = nullptr) noexcept;

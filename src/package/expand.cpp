@@ -75,7 +75,8 @@ std::vector<std::wstring> BuildExpandArguments(const std::wstring& packagePath,
 void RemoveStagingFolder(const std::wstring& stagingDir) {
   const DWORD rootAttributes = ::GetFileAttributesW(stagingDir.c_str());
   if (rootAttributes == INVALID_FILE_ATTRIBUTES) return;
-  if ((rootAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((rootAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return RemoveEntry(stagingDir, rootAttributes);
   }
   // Files go as they are met; folders afterwards, the deepest first (they were found after their parents).
@@ -98,7 +99,8 @@ void RemoveStagingFolder(const std::wstring& stagingDir) {
       }
     } while (::FindNextFileW(listing.get(), &entry));
   }
-  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) ::RemoveDirectoryW(folder->c_str());
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+    ::RemoveDirectoryW(folder->c_str());
 }
 
 bool ExpandPackage(const std::wstring& packagePath, const std::wstring& stagingDir, std::wstring& errorText) {

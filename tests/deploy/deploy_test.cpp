@@ -250,7 +250,8 @@ TEST(DeployStagedTree, ReplacesTargetsMarkedReadOnlyHiddenOrSystemAndLeavesUserD
     EXPECT_EQ(attributes & blocking, 0u) << WideToUtf8(c.name) << ": 0x" << std::hex << attributes;
   }
   EXPECT_EQ(ReadFile(install / L"config" / L"settings.ini"), "user settings");
-  EXPECT_EQ(::GetFileAttributesW((install / L"config" / L"settings.ini").c_str()) & blocking, userDataAttributes);
+  EXPECT_EQ(::GetFileAttributesW((install / L"config" / L"settings.ini").c_str()) & blocking,
+            userDataAttributes);
   ::SetFileAttributesW((install / L"config" / L"settings.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

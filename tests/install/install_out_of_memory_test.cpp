@@ -89,8 +89,8 @@ DWORD ProcessHandleCount(const char** source) {
   *source = "GetProcessHandleCount";
   if (count != 0) return count;
   using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   if (query == nullptr) return 0;
   std::vector<unsigned char> buffer(1 << 20);
   ULONG length = 0;
@@ -180,8 +180,8 @@ class InstallOutOfMemory : public InstallRun {
   void WaitForTheLauncherToEnd() const {
     const fs::path launcher = installDir_ / L"FernquillLauncher.exe";
     for (int i = 0; i < 400; ++i) {
-      unique_file_handle alone(
-          ::CreateFileW(launcher.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      unique_file_handle alone(::CreateFileW(launcher.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
       if (alone || ::GetLastError() == ERROR_FILE_NOT_FOUND) return;
       ::Sleep(25);
     }
@@ -244,12 +244,14 @@ TEST_F(InstallOutOfMemory, EveryFailingAllocationEndsTheRunOnceAndCleanly) {
   // A first run without failure warms up what the process keeps for good (DLLs, caches, the launcher's
   // first start); a second counts the allocations of a whole run.
   const Outcome clean = RunFailing(0);
-  ASSERT_TRUE(install_run::EndedInSuccess(clean.messages)) << WideToUtf8(install_run::FinalText(clean.messages));
+  ASSERT_TRUE(install_run::EndedInSuccess(clean.messages))
+      << WideToUtf8(install_run::FinalText(clean.messages));
   // The first exception thrown in the process sets up what stays for good (2 handles under Wine).
   const Outcome firstThrow = RunFailing(1);
   ASSERT_TRUE(firstThrow.failureHappened);
   std::printf("first exception of the process: %lu handles before, %lu after\n",
-              static_cast<unsigned long>(firstThrow.handlesBefore), static_cast<unsigned long>(firstThrow.handlesAfter));
+              static_cast<unsigned long>(firstThrow.handlesBefore),
+              static_cast<unsigned long>(firstThrow.handlesAfter));
   handleBaseline_ = firstThrow.handlesAfter;
   const Outcome counted = RunFailing(0);
   CheckOutcome(0, counted);
@@ -282,13 +284,15 @@ TEST_F(InstallOutOfMemory, EveryFailingAllocationEndsTheRunOnceAndCleanly) {
   const unsigned long tried = static_cast<unsigned long>(points.size());
   const char* source = "";
   const DWORD handlesAtTheEnd = ProcessHandleCount(&source);
-  std::printf("whole run %.2f s; process handles (%s): %lu warmed up, at most %lu after a run, %lu at the end\n",
-              runSeconds, source, static_cast<unsigned long>(handleBaseline_),
-              static_cast<unsigned long>(maxHandles_), static_cast<unsigned long>(handlesAtTheEnd));
+  std::printf(
+      "whole run %.2f s; process handles (%s): %lu warmed up, at most %lu after a run, %lu at the end\n",
+      runSeconds, source, static_cast<unsigned long>(handleBaseline_),
+      static_cast<unsigned long>(maxHandles_), static_cast<unsigned long>(handlesAtTheEnd));
   EXPECT_LE(handlesAtTheEnd, handleBaseline_ + kHandleNoise);
-  std::printf("allocation sweep: %ld allocations per run, %lu points tried (stride %ld, seed %u; "
-              "FERNQUILL_SWEEP_SEED repeats it), %lu runs, %ld failures injected, %.1f s\n",
-              total, tried, stride, seed, tried + 3, failuresSeen, seconds);
+  std::printf(
+      "allocation sweep: %ld allocations per run, %lu points tried (stride %ld, seed %u; "
+      "FERNQUILL_SWEEP_SEED repeats it), %lu runs, %ld failures injected, %.1f s\n",
+      total, tried, stride, seed, tried + 3, failuresSeen, seconds);
   for (const auto& [text, count] : endings) {
     std::printf("  %ld ended with: %s\n", count, WideToUtf8(text).c_str());
   }

@@ -42,7 +42,8 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
   std::vector<unsigned> downloadProgress;
   bool inDownload = false;
   for (const RecordedMessage& message : messages) {
-    if (message.message == WM_SETUP_STATUS) inDownload = message.text == L"Скачиваем Fernquill " + kVersion + L"...";
+    if (message.message == WM_SETUP_STATUS)
+      inDownload = message.text == L"Скачиваем Fernquill " + kVersion + L"...";
     if (inDownload && message.message == WM_SETUP_PROGRESS) {
       downloadProgress.push_back(static_cast<unsigned>(message.wParam));
     } else {
@@ -57,7 +58,8 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
                   Status(L"Готово. Fernquill " + kVersion + L" установлен и запущен."), Finished(true)});
   ASSERT_FALSE(downloadProgress.empty());
   EXPECT_EQ(downloadProgress.back(), 100u);
-  for (std::size_t i = 1; i < downloadProgress.size(); ++i) EXPECT_GE(downloadProgress[i], downloadProgress[i - 1]);
+  for (std::size_t i = 1; i < downloadProgress.size(); ++i)
+    EXPECT_GE(downloadProgress[i], downloadProgress[i - 1]);
 
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"Fernquill.exe"));
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"FernquillLauncher.exe"));
@@ -69,7 +71,8 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
 
   const std::string log = WaitForLauncherLog();
   const std::string launcher = test_support::WideToUtf8((installDir_ / L"FernquillLauncher.exe").wstring());
-  EXPECT_NE(log.find("working-folder: " + test_support::WideToUtf8(installDir_.wstring()) + "\n"), std::string::npos)
+  EXPECT_NE(log.find("working-folder: " + test_support::WideToUtf8(installDir_.wstring()) + "\n"),
+            std::string::npos)
       << log;
   // Started with no arguments: the program name is the only one.
   EXPECT_NE(log.find("argument: " + launcher + "\n"), std::string::npos) << log;
@@ -93,10 +96,12 @@ TEST_F(InstallRun, ALinkInALeftoverStagingFolderNeverLeadsTheRunOutOfIt) {
 
   const auto messages = Run();
 
-  EXPECT_TRUE(install_run::EndedInSuccess(messages)) << test_support::WideToUtf8(install_run::FinalText(messages));
+  EXPECT_TRUE(install_run::EndedInSuccess(messages))
+      << test_support::WideToUtf8(install_run::FinalText(messages));
   std::map<std::wstring, std::string> after;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(outside.path())) {
-    if (entry.is_regular_file()) after[entry.path().lexically_relative(outside.path()).wstring()] = test_support::ReadFile(entry.path());
+    if (entry.is_regular_file())
+      after[entry.path().lexically_relative(outside.path()).wstring()] = test_support::ReadFile(entry.path());
   }
   EXPECT_EQ(after, before);
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"FernquillLauncher.exe"));
@@ -125,7 +130,8 @@ TEST_F(InstallRun, UpperCaseManifestDigestStillMatches) {
   const auto messages = Run();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().wParam, 1u);
-  EXPECT_EQ(test_support::StatusTexts(messages).back(), L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
+  EXPECT_EQ(test_support::StatusTexts(messages).back(),
+            L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
 }
 
 TEST_F(InstallRun, StopsAtOnceWhileTheApplicationRuns) {
@@ -184,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                     L"Не удалось получить информацию об обновлении.\r\nСервер вернул HTTP 404", false, false},
         FailureCase{"manifest_invalid", L"", L"", "version=1\nurl=http://localhost/x.zip\nsha256=00\n",
                     L"Сервер вернул некорректный latest.txt.", false, false},
-        FailureCase{"package_unreachable", L"", L"", "version=1\nurl=https://localhost:1/missing.zip\nsha256=" + std::string(64, 'a'),
+        FailureCase{"package_unreachable", L"", L"",
+                    "version=1\nurl=https://localhost:1/missing.zip\nsha256=" + std::string(64, 'a'),
                     L"Не удалось скачать Fernquill.\r\n", false, false},
         FailureCase{"package_reset", L"good.zip", L"?cut=1000&end=reset", "",
                     L"Не удалось скачать Fernquill.\r\nОшибка чтения загрузки: ", false, false},
@@ -268,7 +275,8 @@ TEST_F(InstallRun, ALauncherThatCannotStartStillEndsInSuccess) {
   closer.join();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().wParam, 1u);
-  EXPECT_EQ(test_support::StatusTexts(messages).back(), L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
+  EXPECT_EQ(test_support::StatusTexts(messages).back(),
+            L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"Fernquill.exe"));
   EXPECT_TRUE(WaitForLauncherLog().empty());
 }

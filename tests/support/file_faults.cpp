@@ -141,7 +141,8 @@ void SymbolicLinks::Make(const fs::path& link, const fs::path& target, bool toFo
     return;
   }
   StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
-  if (!WaitForExistence(link, true)) throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
+  if (!WaitForExistence(link, true))
+    throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
   links_.push_back({link, true});
 }
 
