@@ -159,8 +159,8 @@ void PrepareTargetFolder(const std::wstring& folder, TargetFolder& state) {
     state.createdNow = true;
     return;
   }
-  if (::GetLastError() != ERROR_PATH_NOT_FOUND)
-    return;  // a folder that is really missing makes the copy fail
+  // Anything else (a file of that name, no access) makes the copy fail and report it.
+  if (::GetLastError() != ERROR_PATH_NOT_FOUND) return;
   state.createdNow = CreateFolderWithParents(folder);
 }
 
@@ -303,6 +303,7 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
   }
   return true;
 }
+
 }  // namespace
 
 bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir,
