@@ -1,5 +1,8 @@
-// Times DeployStagedTree over a staged tree into an empty and into an already populated install folder.
-// Usage: deploy_bench <staging folder> <work folder> [rounds]. Prints "<case> <seconds>" per round.
+// Times DeployStagedTree over a staged tree into an empty and into an already populated install folder,
+// beside a bare walk that only lists, creates folders and copies (FindFirstFileW, CreateDirectoryW,
+// CopyFileW): the platform's own cost of the same work.
+// Usage: deploy_bench <staging folder> <work folder> [rounds]. Prints "<case> <seconds>" per round,
+// the cases being empty, populated, bare_empty and bare_populated.
 #include <windows.h>
 
 #include <chrono>
@@ -13,16 +16,47 @@
 
 namespace {
 
-double TimeDeployment(const std::wstring& staging, const std::wstring& install) {
-  std::wstring errorText;
+[[noreturn]] void Fail(const std::wstring& what) {
+  std::fprintf(stderr, "%s\n", test_support::WideToUtf8(what).c_str());
+  std::exit(1);
+}
+
+template <typename Deploy>
+double Time(Deploy deploy) {
   const auto start = std::chrono::steady_clock::now();
-  const bool deployed = DeployStagedTree(staging, install, errorText);
+  deploy();
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  if (!deployed) {
-    std::fprintf(stderr, "deployment failed: %s\n", test_support::WideToUtf8(errorText).c_str());
-    std::exit(1);
-  }
   return elapsed.count();
+}
+
+void DeployOurs(const std::wstring& staging, const std::wstring& install) {
+  std::wstring errorText;
+  if (!DeployStagedTree(staging, install, errorText)) Fail(L"deployment failed: " + errorText);
+}
+
+void DeployBare(const std::wstring& staging, const std::wstring& install) {
+  if (!::CreateDirectoryW(install.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    Fail(L"bare walk: cannot create " + install);
+  WIN32_FIND_DATAW entry;
+  const HANDLE listing = ::FindFirstFileW((staging + L"\\*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) Fail(L"bare walk: cannot list " + staging);
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring source = staging + L"\\" + name;
+    const std::wstring target = install + L"\\" + name;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      DeployBare(source, target);
+    } else if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+      Fail(L"bare walk: cannot copy " + source);
+    }
+  } while (::FindNextFileW(listing, &entry));
+  ::FindClose(listing);
+}
+
+void Remove(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace
@@ -34,15 +68,19 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring staging = argv[1];
   const std::filesystem::path install = std::filesystem::path(argv[2]) / L"install";
+  const std::filesystem::path bare = std::filesystem::path(argv[2]) / L"install-bare";
   const int rounds = argc > 3 ? std::stoi(argv[3]) : 3;
   for (int round = 0; round < rounds; ++round) {
-    std::error_code ignored;
-    std::filesystem::remove_all(install, ignored);
-    std::printf("empty %.3f\n", TimeDeployment(staging, install.wstring()));
-    std::printf("populated %.3f\n", TimeDeployment(staging, install.wstring()));
+    // Alternated, so that a slower stretch of the machine falls on both alike.
+    Remove(install);
+    std::printf("empty %.3f\n", Time([&] { DeployOurs(staging, install.wstring()); }));
+    Remove(bare);
+    std::printf("bare_empty %.3f\n", Time([&] { DeployBare(staging, bare.wstring()); }));
+    std::printf("populated %.3f\n", Time([&] { DeployOurs(staging, install.wstring()); }));
+    std::printf("bare_populated %.3f\n", Time([&] { DeployBare(staging, bare.wstring()); }));
     std::fflush(stdout);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(install, ignored);
+  Remove(install);
+  Remove(bare);
   return 0;
 }

@@ -125,6 +125,11 @@ row "deploy $files files / $deploy_mib MiB, empty folder, s" "$(value deploy.our
   "cp -r $(value deploy.cp_empty_s)" "$(ratio "$(value deploy.ours_empty_s)" "$(value deploy.cp_empty_s)")"
 row "deploy $files files / $deploy_mib MiB, over an install, s" "$(value deploy.ours_populated_s)" \
   "cp -r $(value deploy.cp_populated_s)" "$(ratio "$(value deploy.ours_populated_s)" "$(value deploy.cp_populated_s)")"
+row "deploy $files files / $deploy_mib MiB, empty folder, s" "$(value deploy.ours_empty_s)" \
+  "bare walk $(value deploy.bare_empty_s)" "$(ratio "$(value deploy.ours_empty_s)" "$(value deploy.bare_empty_s)")"
+row "deploy $files files / $deploy_mib MiB, over an install, s" "$(value deploy.ours_populated_s)" \
+  "bare walk $(value deploy.bare_populated_s)" \
+  "$(ratio "$(value deploy.ours_populated_s)" "$(value deploy.bare_populated_s)")"
 row "peak working set, download of a $dl_small MiB package, MiB" "$(mib_of_kib "$(value download.small_peak_kib)")" "" ""
 row "peak working set, download of a $dl_large MiB package, MiB" "$(mib_of_kib "$(value download.large_peak_kib)")" "" ""
 row "peak working set, SHA-256 of a $sha_small MiB package, MiB" "$(mib_of_kib "$(value sha256.small_peak_kib)")" "" ""

@@ -82,8 +82,13 @@ def split_entry(name):
     return components
 
 
+def windows_name(name):
+    """The name Windows opens: it ignores trailing dots and blanks ("config." opens "config")."""
+    return name.rstrip(". ")
+
+
 def is_user_data(components):
-    first = fold_ascii(components[0])
+    first = fold_ascii(windows_name(components[0]))
     if first in USER_DATA_FOLDERS:
         return True
     return len(components) == 1 and first == USER_DATA_FILE

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -35,6 +36,11 @@ std::wstring WithoutLongPathPrefix(std::wstring path) {
   return path;
 }
 
+// The library's error-code forms report memory exhaustion as an error code; it is no failure of the path.
+void ThrowIfOutOfMemory(const std::error_code& error) {
+  if (error == std::errc::not_enough_memory) throw std::bad_alloc();
+}
+
 bool FinalPathOfOpenFile(HANDLE file, std::wstring& finalPath) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -57,6 +63,7 @@ bool FinalPathOfOpenFile(HANDLE file, std::wstring& finalPath) {
 bool WeaklyCanonicalPath(const fs::path& path, fs::path& canonical) {
   std::error_code error;
   fs::path absolute = fs::absolute(path, error).lexically_normal();
+  ThrowIfOutOfMemory(error);
   if (error) return false;
   if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
   fs::path existing = absolute;
@@ -84,45 +91,212 @@ bool WeaklyCanonicalPath(const fs::path& path, fs::path& canonical) {
   }
 }
 
-// A folder link or junction: visited as an entry, never entered, as on Windows with default options.
-bool IsLinkedFolder(const fs::path& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+struct find_handle_traits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer value) noexcept { ::FindClose(value); }
+};
+using unique_find_handle = unique_handle<find_handle_traits>;
+
+constexpr DWORD kAttributesThatBlockReplacing =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsDotEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// The walk and the status tests throw; the caller turns that into a failed deployment.
-bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& installDir,
-                     std::wstring& errorText) {
-  fs::path stagingCanonical;
-  if (!WeaklyCanonicalPath(stagingDir, stagingCanonical)) {
-    errorText = kCannotFormTargetPath;
+std::wstring JoinRelative(const std::wstring& folder, const wchar_t* name) {
+  return folder.empty() ? std::wstring(name) : folder + L'\\' + name;
+}
+
+// Where the file system supports reparse points, every link or junction carries
+// FILE_ATTRIBUTE_REPARSE_POINT in a listing, so a plain entry reached from the final form of the
+// staging folder is its own final form. Elsewhere a listing cannot tell a link, and each file is resolved.
+bool ListingShowsLinks(const std::wstring& folder) {
+  unique_file_handle handle(::CreateFileW(folder.c_str(), 0,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  DWORD flags = 0;
+  if (!handle ||
+      !::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
     return false;
   }
-  for (fs::recursive_directory_iterator it(stagingDir), end; it != end; ++it) {
-    const fs::directory_entry& entry = *it;
-    if (!entry.is_regular_file()) {
-      if (IsLinkedFolder(entry.path())) it.disable_recursion_pending();
+  return (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
+}
+
+// The first entry of a folder, "." and ".." included; false only when the folder cannot be listed.
+bool OpenListing(const std::wstring& folder, unique_find_handle& listing, WIN32_FIND_DATAW& entry) {
+  listing.reset(::FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  return static_cast<bool>(listing);
+}
+
+// What a walk has made of the target folder of one staged folder.
+struct TargetFolder {
+  bool ready = false;
+  bool createdNow = false;  // nothing in it predates this deployment
+};
+
+// CreateDirectoryW up from the deepest existing folder; true when the folder was created.
+bool CreateFolderWithParents(const std::wstring& folder) {
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
+  if (::GetLastError() != ERROR_PATH_NOT_FOUND) return false;
+  const std::size_t separator = folder.find_last_of(L"\\/");
+  if (separator == std::wstring::npos || separator == 0 || folder[separator - 1] == L':' ||
+      IsPathSeparator(folder[separator - 1])) {
+    return false;
+  }
+  CreateFolderWithParents(folder.substr(0, separator));
+  return ::CreateDirectoryW(folder.c_str(), nullptr) != 0;
+}
+
+void PrepareTargetFolder(const std::wstring& folder, TargetFolder& state) {
+  if (state.ready) return;
+  state.ready = true;
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+    state.createdNow = true;
+    return;
+  }
+  // Anything else (a file of that name, no access) makes the copy fail and report it.
+  if (::GetLastError() != ERROR_PATH_NOT_FOUND) return;
+  state.createdNow = CreateFolderWithParents(folder);
+}
+
+// CopyFileW over a read-only, hidden or system file fails on Windows; only the file being replaced is
+// changed.
+void ClearAttributesThatBlockReplacing(const std::wstring& target) {
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      (attributes & kAttributesThatBlockReplacing) == 0) {
+    return;
+  }
+  const DWORD kept = attributes & ~kAttributesThatBlockReplacing;
+  ::SetFileAttributesW(target.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept);
+}
+
+enum class Resolved { kFile, kNotAFile, kFailed, kUnreadable };
+
+// The final path of an existing file or folder, links followed, without the \\?\ prefix.
+bool FinalPathOf(const std::wstring& path, std::wstring& finalPath) {
+  unique_file_handle file(::CreateFileW(path.c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file && FinalPathOfOpenFile(file.get(), finalPath);
+}
+
+// A link (or any entry a listing cannot vouch for) taken as the file it leads to, by its final path;
+// one that leads out of the staging folder is refused.
+Resolved ResolveLinkedFile(const std::wstring& path, bool isLink, const std::wstring& stagingFinal,
+                           std::wstring& relativePath) {
+  if (isLink) {  // what it leads to may be missing or a folder
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD code = ::GetLastError();
+      return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Resolved::kNotAFile
+                                                                          : Resolved::kUnreadable;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Resolved::kNotAFile;
+  }
+  std::wstring finalPath;
+  if (!FinalPathOf(path, finalPath)) return Resolved::kFailed;
+  // Both final paths come from the same call, so a file below the staging folder starts with its path.
+  const std::size_t base = stagingFinal.size() + (IsPathSeparator(stagingFinal.back()) ? 0 : 1);
+  if (finalPath.size() <= base || finalPath.compare(0, stagingFinal.size(), stagingFinal) != 0 ||
+      !IsPathSeparator(finalPath[base - 1])) {
+    return Resolved::kFailed;
+  }
+  relativePath = finalPath.substr(base);
+  return IsContainedRelativePath(relativePath) ? Resolved::kFile : Resolved::kFailed;
+}
+
+// One staged folder being listed: its listing, its path relative to the staging folder, its target.
+struct WalkFrame {
+  unique_find_handle listing;
+  std::wstring relativeFolder;
+  TargetFolder target;
+  bool first = true;
+};
+
+// Walks the staging folder's final form depth first, each folder's content right after the folder, in
+// the order the file system lists it; links and junctions to folders are visited but never entered.
+bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& installDir, bool installCreatedNow,
+                     std::wstring& errorText) {
+  std::wstring stagingFinal;
+  if (!FinalPathOf(stagingDir, stagingFinal)) {
+    fs::path weaklyCanonical;  // a staging folder that is not there is reported by its listing below
+    if (!WeaklyCanonicalPath(stagingDir, weaklyCanonical)) {
+      errorText = kCannotFormTargetPath;
+      return false;
+    }
+    stagingFinal = weaklyCanonical.wstring();
+  }
+  const bool listingShowsLinks = ListingShowsLinks(stagingFinal);
+
+  std::vector<WalkFrame> frames;
+  WIN32_FIND_DATAW entry;
+  frames.emplace_back();
+  if (!OpenListing(stagingFinal, frames.back().listing, entry)) {
+    errorText = kCannotReadStagedFiles;
+    return false;
+  }
+  frames.back().target = {true, installCreatedNow};
+
+  while (!frames.empty()) {
+    WalkFrame& frame = frames.back();
+    if (!frame.first && !::FindNextFileW(frame.listing.get(), &entry)) {
+      if (::GetLastError() != ERROR_NO_MORE_FILES) {
+        errorText = kCannotReadStagedFiles;
+        return false;
+      }
+      frames.pop_back();
       continue;
     }
-    fs::path entryCanonical;
-    if (!WeaklyCanonicalPath(entry.path(), entryCanonical)) {
-      errorText = kCannotFormTargetPath;
-      return false;
+    frame.first = false;
+    if (IsDotEntry(entry.cFileName)) continue;
+
+    const bool isLink = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    std::wstring relativePath = JoinRelative(frame.relativeFolder, entry.cFileName);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      if (isLink) continue;
+      WalkFrame inner;
+      inner.relativeFolder = std::move(relativePath);
+      if (!OpenListing(JoinPath(stagingFinal, inner.relativeFolder), inner.listing, entry)) {
+        errorText = kCannotReadStagedFiles;
+        return false;
+      }
+      frames.push_back(std::move(inner));
+      continue;
     }
-    const std::wstring relativePath = entryCanonical.lexically_relative(stagingCanonical).wstring();
-    // A link to a file outside the staging folder comes out climbing or rooted: never follow it out.
-    if (!IsContainedRelativePath(relativePath)) {
-      errorText = kCannotFormTargetPath;
-      return false;
+
+    const std::wstring source = JoinPath(stagingFinal, relativePath);
+    const bool plainFile = !isLink && listingShowsLinks;
+    if (!plainFile) {
+      switch (ResolveLinkedFile(source, isLink, stagingFinal, relativePath)) {
+        case Resolved::kFile:
+          break;
+        case Resolved::kNotAFile:
+          continue;
+        case Resolved::kFailed:
+          errorText = kCannotFormTargetPath;
+          return false;
+        case Resolved::kUnreadable:
+          errorText = kCannotReadStagedFiles;
+          return false;
+      }
     }
     if (IsUserDataPath(relativePath)) continue;
 
     const std::wstring target = JoinPath(installDir, relativePath);
-    std::error_code ignored;  // a folder that is really missing makes the copy fail and report it
-    fs::create_directories(fs::path(target).parent_path(), ignored);
+    TargetFolder linkedTarget;
+    TargetFolder& targetFolder =
+        plainFile || relativePath == JoinRelative(frame.relativeFolder, entry.cFileName) ? frame.target
+                                                                                         : linkedTarget;
+    PrepareTargetFolder(target.substr(0, target.find_last_of(L"\\/")), targetFolder);
+    if (!targetFolder.createdNow) ClearAttributesThatBlockReplacing(target);
     // std::filesystem::copy_file of mingw-w64 cannot overwrite; the platform copy can.
-    if (!::CopyFileW(entry.path().c_str(), target.c_str(), FALSE)) {
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       errorText = kCannotInstallFile + relativePath;
       return false;
     }
@@ -137,12 +311,15 @@ bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& instal
   std::wstring failure;
   try {
     std::error_code error;
-    fs::create_directories(installDir, error);
+    const bool created = fs::create_directories(installDir, error);
+    ThrowIfOutOfMemory(error);
     if (error) {
       failure = kCannotCreateInstallDir;
-    } else if (CopyStagedFiles(stagingDir, installDir, failure)) {
+    } else if (CopyStagedFiles(stagingDir, installDir, created, failure)) {
       return true;
     }
+  } catch (const std::bad_alloc&) {
+    throw;  // the worker ends the run for want of memory, not for an unreadable folder
   } catch (...) {
     // Nothing may leave the worker thread as an exception; what throws here is the walk and its tests.
     failure = kCannotReadStagedFiles;

@@ -4,7 +4,7 @@
 #include <string>
 
 // Adds and overwrites only; stops at the first failure with one sentence for the user in errorText.
-// Never throws.
+// Throws only std::bad_alloc: running out of memory is no failure of the staged tree.
 bool DeployStagedTree(const std::wstring& stagingDir, const std::wstring& installDir,
                       std::wstring& errorText);
 

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -44,8 +45,7 @@ constexpr wchar_t kProductPrefix[] = L"Fernquill ";
 constexpr wchar_t kInstalledSuffix[] = L" установлен.";
 constexpr wchar_t kDonePrefix[] = L"Готово. Fernquill ";
 constexpr wchar_t kDoneSuffix[] = L" установлен и запущен.";
-// Endings for failures that no step reports by itself.
-constexpr wchar_t kOutOfMemory[] = L"Не хватило памяти. Установка прервана.";
+// Endings for failures that no step reports by itself (and kOutOfMemoryText of messages.h).
 constexpr wchar_t kFileSystemError[] = L"Ошибка файловой системы. Установка прервана.";
 constexpr wchar_t kUnexpectedError[] = L"Непредвиденная ошибка. Установка прервана.";
 }  // namespace texts
@@ -54,14 +54,23 @@ constexpr wchar_t kPackagePrefix[] = L"FernquillSetup_";
 constexpr wchar_t kPackageSuffix[] = L".zip";
 constexpr wchar_t kStagingPrefix[] = L"FernquillSetupStage_";
 
-// One run's state; Finish marks the run as ended so an exception afterwards cannot end it twice.
+// One run's state. A run ends once: whatever throws after its end cannot end it again. The ending for
+// want of memory is allocated first, so that the run can still say why it stopped.
 struct Run {
   HRESULT comInit = E_FAIL;
   bool finished = false;
+  std::unique_ptr<std::wstring> outOfMemoryText;
 
-  void Finish(bool success, const std::wstring& text) {
+  void Finish(bool success, const std::wstring& text) noexcept {
+    if (finished) return;
     finished = true;
-    FinishRun(comInit, success, text);
+    FinishRun(comInit, success, text, std::move(outOfMemoryText));
+  }
+
+  void FinishOutOfMemory() noexcept {
+    if (finished) return;
+    finished = true;
+    FinishRunOutOfMemory(comInit, std::move(outOfMemoryText));
   }
 };
 
@@ -81,9 +90,8 @@ bool StagedEntryExists(const std::wstring& stagingDir, std::wstring_view name) {
 }
 
 void RemoveTemporaryFiles(const std::wstring& packagePath, const std::wstring& stagingDir) {
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(stagingDir), ignored);
-  std::filesystem::remove(std::filesystem::path(packagePath), ignored);
+  RemoveStagingFolder(stagingDir);
+  ::DeleteFileW(packagePath.c_str());
 }
 
 void StartLauncher(const std::wstring& installDir) {
@@ -148,33 +156,40 @@ void RunSteps(Run& run, const InstallRequest& request, const std::wstring& updat
   run.Finish(true, texts::kDonePrefix + manifest.version + texts::kDoneSuffix);
 }
 
-// The window must become usable again whatever went wrong, so this path avoids allocating
-// where it can and never lets an exception out.
+// The window must become usable again whatever went wrong: a text that cannot be built for want of
+// memory ends the run as out of memory.
 void FinishAfterException(Run& run, const wchar_t* text) noexcept {
-  if (run.finished) return;
-  run.finished = true;
   try {
-    FinishRun(run.comInit, false, text);
-  } catch (...) {
-    ::PostMessageW(g_setupWindow, WM_SETUP_FINISHED, 0, 0);
-    if (SUCCEEDED(run.comInit)) ::CoUninitialize();
+    run.Finish(false, text);
+  } catch (const std::bad_alloc&) {
+    run.FinishOutOfMemory();
   }
 }
 
 }  // namespace
 
-void RunInstall(const InstallRequest& request, const std::wstring& updateHost) {
+void RunInstall(const InstallRequest& request, const std::wstring& updateHost) noexcept {
   Run run;
   run.comInit = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   try {
+    run.outOfMemoryText = std::make_unique<std::wstring>(kOutOfMemoryText);
     RunSteps(run, request, updateHost);
   } catch (const std::bad_alloc&) {
-    FinishAfterException(run, texts::kOutOfMemory);
+    run.FinishOutOfMemory();
   } catch (const std::filesystem::filesystem_error&) {
     FinishAfterException(run, texts::kFileSystemError);
   } catch (...) {
     FinishAfterException(run, texts::kUnexpectedError);
   }
+  if (!run.finished) FinishAfterException(run, texts::kUnexpectedError);
 }
 
-void InstallThreadProc(const InstallRequest& request) { RunInstall(request, UpdateHost()); }
+void InstallThreadProc(const InstallRequest& request) noexcept {
+  std::wstring updateHost;
+  try {
+    updateHost = UpdateHost();  // the thread's own, like the request
+  } catch (const std::bad_alloc&) {
+    return FinishRunOutOfMemory(E_FAIL);  // COM is not initialised yet
+  }
+  RunInstall(request, updateHost);
+}

@@ -8,9 +8,10 @@ struct InstallRequest {
   bool createDesktopShortcut = false;
 };
 
-// Thread entry started by the window; the run reports only through posted messages.
-void InstallThreadProc(const InstallRequest& request);
+// Thread entry started by the window; the run reports only through posted messages, and every run ends
+// with exactly one WM_SETUP_FINISHED, for want of memory too.
+void InstallThreadProc(const InstallRequest& request) noexcept;
 
 // One whole run against the given update server host ("name" or "name:port"), on the calling thread.
 // InstallThreadProc is this with the host compiled into the installer.
-void RunInstall(const InstallRequest& request, const std::wstring& updateHost);
+void RunInstall(const InstallRequest& request, const std::wstring& updateHost) noexcept;

@@ -22,5 +22,15 @@ std::unique_ptr<std::wstring> TakeStatusText(LPARAM lParam);
 
 void PostProgress(unsigned percent);
 
-// Posts the final text and WM_SETUP_FINISHED, then balances the worker's CoInitializeEx.
-void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text);
+// The ending of a run that ran out of memory.
+inline constexpr wchar_t kOutOfMemoryText[] = L"Не хватило памяти. Установка прервана.";
+
+// Posts the final text and WM_SETUP_FINISHED, then balances the worker's CoInitializeEx. Never throws:
+// when the text cannot be copied, the run ends as FinishRunOutOfMemory ends it.
+void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text,
+               std::unique_ptr<std::wstring> outOfMemoryText = nullptr) noexcept;
+
+// Ends a run that failed for want of memory: kOutOfMemoryText (the object reserved for it, or a new one,
+// or none when even that cannot be had), WM_SETUP_FINISHED with 0, then CoUninitialize as FinishRun.
+void FinishRunOutOfMemory(HRESULT comInitResult,
+                          std::unique_ptr<std::wstring> outOfMemoryText = nullptr) noexcept;

@@ -8,9 +8,8 @@
 #define FERNQUILL_WIDEN_(text) L##text
 #define FERNQUILL_WIDEN(text) FERNQUILL_WIDEN_(text)
 
-const std::wstring& UpdateHost() {
-  static const std::wstring host = FERNQUILL_WIDEN(FERNQUILL_UPDATE_HOST);
-  return host;
-}
+// Built from the literal on each call: a detached worker may outlive every object with static storage
+// duration (the runtime destroys them when wWinMain returns), never the literal itself.
+std::wstring UpdateHost() { return FERNQUILL_WIDEN(FERNQUILL_UPDATE_HOST); }
 
 std::wstring ManifestUrl(const std::wstring& host) { return L"https://" + host + L"/updates/latest.txt"; }

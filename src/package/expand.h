@@ -19,6 +19,10 @@ std::wstring BuildExpandCommand(const std::wstring& packagePath, const std::wstr
 std::vector<std::wstring> BuildExpandArguments(const std::wstring& packagePath,
                                                const std::wstring& stagingDir);
 
+// Removes a folder with everything in it, a link or junction as a link: it never enters one, so nothing
+// outside the folder is touched. Failures are ignored; what cannot be removed stays.
+void RemoveStagingFolder(const std::wstring& stagingDir);
+
 // Empties and re-creates stagingDir, then expands packagePath into it in a hidden PowerShell and waits.
 // On failure replaces errorText with one sentence for the user; on success leaves it untouched.
 bool ExpandPackage(const std::wstring& packagePath, const std::wstring& stagingDir, std::wstring& errorText);

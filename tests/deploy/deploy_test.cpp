@@ -6,8 +6,8 @@
 
 #include <cwctype>
 #include <filesystem>
+#include <ios>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,9 +19,8 @@
 namespace fs = std::filesystem;
 using test_support::HeldByAnotherProcess;
 using test_support::ReadFile;
-using test_support::StartLinuxProgram;
+using test_support::SymbolicLinks;
 using test_support::TempFolder;
-using test_support::UnixPathOf;
 using test_support::WideToUtf8;
 
 namespace {
@@ -60,95 +59,30 @@ std::vector<std::wstring> WalkOrder(const fs::path& root) {
   return order;
 }
 
-bool Exists(const fs::path& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool WaitForExistence(const fs::path& path, bool exists) {
-  for (int i = 0; i < 200; ++i) {
-    if (Exists(path) == exists) return true;
-    ::Sleep(50);
+// The table lives beside this test and is read by the publishing tool's test too, so that its warning
+// and the installer can never disagree about what is user data.
+TEST(IsUserDataPath, AnswersAsTheSharedTableOfRelativePathsSays) {
+  const std::string table = ReadFile(test_support::BuildDir() + L"\\tests\\deploy\\user_data_cases.tsv");
+  std::size_t rows = 0;
+  std::size_t begin = 0;
+  while (begin < table.size()) {
+    std::size_t end = table.find('\n', begin);
+    if (end == std::string::npos) end = table.size();
+    std::string line = table.substr(begin, end - begin);
+    begin = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    const std::string answer = line.substr(tab + 1);
+    ASSERT_TRUE(answer == "true" || answer == "false") << line;
+    const std::wstring path = Utf8ToWide(line.substr(0, tab));
+    ASSERT_FALSE(path.empty()) << line;
+    EXPECT_EQ(IsUserDataPath(path), answer == "true") << line;
+    ++rows;
   }
-  return false;
-}
-
-// Real symbolic links inside a test's tree, removed again before the tree goes. Wine 8's
-// CreateSymbolicLinkW reports success and makes nothing, so there the links are made on the Linux side;
-// and they must go there too: Wine's RemoveDirectoryW of such a link tries the folder it points to,
-// and its DeleteFileW deletes the file it points to and leaves the link.
-class SymbolicLinks {
- public:
-  SymbolicLinks() = default;
-  SymbolicLinks(const SymbolicLinks&) = delete;
-  SymbolicLinks& operator=(const SymbolicLinks&) = delete;
-  ~SymbolicLinks() {
-    for (const Link& link : links_) {
-      if (!link.madeOnLinux) {
-        if (!::RemoveDirectoryW(link.path.c_str())) ::DeleteFileW(link.path.c_str());
-        continue;
-      }
-      StartLinuxProgram(L"Z:\\bin\\rm", {L"-f", Utf8ToWide(UnixPathOf(link.path))});
-      WaitForExistence(link.path, false);
-    }
-  }
-
-  void Make(const fs::path& link, const fs::path& target, bool toFolder) {
-    const DWORD flags =
-        (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && Exists(link)) {
-      links_.push_back({link, false});
-      return;
-    }
-    StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
-    if (!WaitForExistence(link, true))
-      throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
-    links_.push_back({link, true});
-  }
-
- private:
-  struct Link {
-    fs::path path;
-    bool madeOnLinux;
-  };
-  std::vector<Link> links_;
-};
-
-TEST(IsUserDataPath, MatchesFolderNamesAsFirstComponentAndImguiOnlyAtTheTop) {
-  const struct {
-    const wchar_t* path;
-    bool userData;
-  } cases[] = {
-      {L"games\\x.fqlgame", true},
-      {L"metadata\\index.db", true},
-      {L"covers\\a.png", true},
-      {L"config\\settings.ini", true},
-      {L"saves\\autosave.dat", true},
-      {L"Config\\x", true},
-      {L"SAVES\\autosave.dat", true},
-      {L"GaMeS\\deep\\er\\file", true},
-      {L"config", true},  // a file named like the folder is the same entry
-      {L"imgui.ini", true},
-      {L"IMGUI.INI", true},
-      {L"", true},
-      {L"configs\\settings.ini", false},
-      {L"config.json", false},
-      {L"conf\\x", false},
-      {L"data\\saves\\autosave.dat", false},
-      {L"tools\\imgui.ini", false},
-      {L"imgui.ini.bak", false},
-      {L"Fernquill.exe", false},
-      {L"plugins\\audio\\mixer.dll", false},
-      // Windows opens "config." and "config " as "config", and takes '/' as a separator.
-      {L"config.\\settings.ini", true},
-      {L"saves \\autosave.dat", true},
-      {L"imgui.ini.", true},
-      {L"config/settings.ini", true},
-      {L"tools/imgui.ini", false},
-      // Only A-Z fold: a Cyrillic look-alike or a dotless i is another name.
-      {L"\u0441onfig\\x", false},
-      {L"\u0130mgui.ini", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsUserDataPath(c.path), c.userData) << WideToUtf8(c.path);
-  }
+  EXPECT_GT(rows, 20u);
+  EXPECT_TRUE(IsUserDataPath(L""));  // no such file can be installed
 }
 
 TEST(IsContainedRelativePath, RefusesEverythingThatLeavesItsBase) {
@@ -279,6 +213,46 @@ TEST(DeployStagedTree, ReplacesATargetEvenWithTheSameContent) {
   // Again over the same staging folder: the same end state.
   ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText));
   EXPECT_EQ(FilesBelow(install), FilesBelow(staging));
+}
+
+TEST(DeployStagedTree, ReplacesTargetsMarkedReadOnlyHiddenOrSystemAndLeavesUserDataAsItIs) {
+  // On Windows CopyFileW over such a target fails with access denied; every later update would stop there.
+  TempFolder root(L"deploy");
+  const fs::path staging = root / L"staging";
+  const fs::path install = root / L"install";
+  const struct {
+    const wchar_t* name;
+    DWORD attributes;
+  } cases[] = {
+      {L"read-only.dll", FILE_ATTRIBUTE_READONLY},
+      {L"hidden.dll", FILE_ATTRIBUTE_HIDDEN},
+      {L"system.dll", FILE_ATTRIBUTE_SYSTEM},
+      {L"bin\\all three.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+      {L"bin\\archive too.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const auto& c : cases) {
+    Put(staging / c.name, "new " + WideToUtf8(c.name));
+    Put(install / c.name, "old");
+    ASSERT_TRUE(::SetFileAttributesW((install / c.name).c_str(), c.attributes)) << WideToUtf8(c.name);
+  }
+  Put(staging / L"config" / L"settings.ini", "package settings");
+  Put(install / L"config" / L"settings.ini", "user settings");
+  const DWORD userDataAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  ASSERT_TRUE(::SetFileAttributesW((install / L"config" / L"settings.ini").c_str(), userDataAttributes));
+
+  std::wstring errorText;
+  ASSERT_TRUE(DeployStagedTree(staging.wstring(), install.wstring(), errorText)) << WideToUtf8(errorText);
+  const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadFile(install / c.name), "new " + WideToUtf8(c.name)) << WideToUtf8(c.name);
+    const DWORD attributes = ::GetFileAttributesW((install / c.name).c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << WideToUtf8(c.name);
+    EXPECT_EQ(attributes & blocking, 0u) << WideToUtf8(c.name) << ": 0x" << std::hex << attributes;
+  }
+  EXPECT_EQ(ReadFile(install / L"config" / L"settings.ini"), "user settings");
+  EXPECT_EQ(::GetFileAttributesW((install / L"config" / L"settings.ini").c_str()) & blocking,
+            userDataAttributes);
+  ::SetFileAttributesW((install / L"config" / L"settings.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(DeployStagedTree, StopsAtAFileHeldOpenByAnotherProcess) {

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "file_faults.h"
 #include "install/messages.h"
 #include "install_run_fixture.h"
 #include "test_server.h"
@@ -40,7 +42,8 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
   std::vector<unsigned> downloadProgress;
   bool inDownload = false;
   for (const RecordedMessage& message : messages) {
-    if (message.message == WM_SETUP_STATUS) inDownload = message.text == L"Скачиваем Fernquill " + kVersion + L"...";
+    if (message.message == WM_SETUP_STATUS)
+      inDownload = message.text == L"Скачиваем Fernquill " + kVersion + L"...";
     if (inDownload && message.message == WM_SETUP_PROGRESS) {
       downloadProgress.push_back(static_cast<unsigned>(message.wParam));
     } else {
@@ -55,7 +58,8 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
                   Status(L"Готово. Fernquill " + kVersion + L" установлен и запущен."), Finished(true)});
   ASSERT_FALSE(downloadProgress.empty());
   EXPECT_EQ(downloadProgress.back(), 100u);
-  for (std::size_t i = 1; i < downloadProgress.size(); ++i) EXPECT_GE(downloadProgress[i], downloadProgress[i - 1]);
+  for (std::size_t i = 1; i < downloadProgress.size(); ++i)
+    EXPECT_GE(downloadProgress[i], downloadProgress[i - 1]);
 
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"Fernquill.exe"));
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"FernquillLauncher.exe"));
@@ -67,11 +71,42 @@ TEST_F(InstallRun, SucceedsAndReportsEveryStepInOrder) {
 
   const std::string log = WaitForLauncherLog();
   const std::string launcher = test_support::WideToUtf8((installDir_ / L"FernquillLauncher.exe").wstring());
-  EXPECT_NE(log.find("working-folder: " + test_support::WideToUtf8(installDir_.wstring()) + "\n"), std::string::npos)
+  EXPECT_NE(log.find("working-folder: " + test_support::WideToUtf8(installDir_.wstring()) + "\n"),
+            std::string::npos)
       << log;
   // Started with no arguments: the program name is the only one.
   EXPECT_NE(log.find("argument: " + launcher + "\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("argument: ", log.find("argument: ") + 1), std::string::npos) << log;
+}
+
+TEST_F(InstallRun, ALinkInALeftoverStagingFolderNeverLeadsTheRunOutOfIt) {
+  // A leftover staging folder of this process's names holds a folder link to a tree outside; the clearing
+  // before the expansion and the clean-up after the run must delete the link as a link.
+  test_support::TempFolder outside(L"run-outside");
+  fs::create_directories(outside / L"sub");
+  test_support::WriteFile(outside / L"keep.txt", "not the installer's");
+  test_support::WriteFile(outside / L"sub" / L"FernquillLauncher.exe", "not the installer's either");
+  const std::map<std::wstring, std::string> before = {
+      {L"keep.txt", test_support::ReadFile(outside / L"keep.txt")},
+      {L"sub\\FernquillLauncher.exe", test_support::ReadFile(outside / L"sub" / L"FernquillLauncher.exe")}};
+  fs::create_directories(StagingPath());
+  test_support::SymbolicLinks links;
+  links.Make(fs::path(StagingPath()) / L"linked", outside.path(), true);
+  PublishPackage(L"good.zip");
+
+  const auto messages = Run();
+
+  EXPECT_TRUE(install_run::EndedInSuccess(messages))
+      << test_support::WideToUtf8(install_run::FinalText(messages));
+  std::map<std::wstring, std::string> after;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(outside.path())) {
+    if (entry.is_regular_file())
+      after[entry.path().lexically_relative(outside.path()).wstring()] = test_support::ReadFile(entry.path());
+  }
+  EXPECT_EQ(after, before);
+  EXPECT_TRUE(fs::is_regular_file(installDir_ / L"FernquillLauncher.exe"));
+  EXPECT_FALSE(fs::exists(installDir_ / L"linked"));
+  WaitForLauncherLog();
 }
 
 TEST_F(InstallRun, ProgressOfTheDownloadFollowsTheChunks) {
@@ -95,7 +130,8 @@ TEST_F(InstallRun, UpperCaseManifestDigestStillMatches) {
   const auto messages = Run();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().wParam, 1u);
-  EXPECT_EQ(test_support::StatusTexts(messages).back(), L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
+  EXPECT_EQ(test_support::StatusTexts(messages).back(),
+            L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
 }
 
 TEST_F(InstallRun, StopsAtOnceWhileTheApplicationRuns) {
@@ -154,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                     L"Не удалось получить информацию об обновлении.\r\nСервер вернул HTTP 404", false, false},
         FailureCase{"manifest_invalid", L"", L"", "version=1\nurl=http://localhost/x.zip\nsha256=00\n",
                     L"Сервер вернул некорректный latest.txt.", false, false},
-        FailureCase{"package_unreachable", L"", L"", "version=1\nurl=https://localhost:1/missing.zip\nsha256=" + std::string(64, 'a'),
+        FailureCase{"package_unreachable", L"", L"",
+                    "version=1\nurl=https://localhost:1/missing.zip\nsha256=" + std::string(64, 'a'),
                     L"Не удалось скачать Fernquill.\r\n", false, false},
         FailureCase{"package_reset", L"good.zip", L"?cut=1000&end=reset", "",
                     L"Не удалось скачать Fernquill.\r\nОшибка чтения загрузки: ", false, false},
@@ -238,7 +275,8 @@ TEST_F(InstallRun, ALauncherThatCannotStartStillEndsInSuccess) {
   closer.join();
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages.back().wParam, 1u);
-  EXPECT_EQ(test_support::StatusTexts(messages).back(), L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
+  EXPECT_EQ(test_support::StatusTexts(messages).back(),
+            L"Готово. Fernquill " + kVersion + L" установлен и запущен.");
   EXPECT_TRUE(fs::is_regular_file(installDir_ / L"Fernquill.exe"));
   EXPECT_TRUE(WaitForLauncherLog().empty());
 }

@@ -5,10 +5,14 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <algorithm>
+#include <functional>
+#include <vector>
 #include <stdexcept>
 #include <string>
 
 #include "common/unique_handle.h"
+#include "file_faults.h"
 #include "package_fixtures.h"
 #include "test_support.h"
 
@@ -81,6 +85,78 @@ TEST_F(ExpandPackageTest, EmptiesLeftoversOfAnEarlierRunFirst) {
   ASSERT_TRUE(ExpandPackage(package.wstring(), staging.wstring(), errorText)) << WideToUtf8(errorText);
   EXPECT_TRUE(SameTree(ReadTree(staging), ReadTree(FixturePath(L"zips\\deflate.tree"))));
   EXPECT_TRUE(std::filesystem::exists(package));
+}
+
+// The files below a folder, as generic relative paths, without entering folder links.
+std::vector<std::wstring> FilesOutsideLinks(const std::filesystem::path& root,
+                                            const std::filesystem::path& relative = {}) {
+  std::vector<std::wstring> files;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(root / relative, error), end; !error && it != end;
+       it.increment(error)) {
+    const DWORD attributes = ::GetFileAttributesW(it->path().c_str());
+    const std::filesystem::path inner = relative / it->path().filename();
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      files.push_back(inner.generic_wstring());
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      for (const std::wstring& file : FilesOutsideLinks(root, inner)) files.push_back(file);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST_F(ExpandPackageTest, RemovingTheStagingFolderNeverEntersAFolderLink) {
+  const std::filesystem::path package = folder_ / L"FernquillSetup_31.zip";
+  CopyPackage(L"zips\\deflate.zip", package);
+  const struct {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> remove;
+    bool expanded;
+  } cases[] = {
+      {"the removal after a run", [](const std::filesystem::path& staging) { RemoveStagingFolder(staging); },
+       false},
+      {"the clearing before an expansion",
+       [&](const std::filesystem::path& staging) {
+         std::wstring errorText;
+         ASSERT_TRUE(ExpandPackage(package.wstring(), staging.wstring(), errorText)) << WideToUtf8(errorText);
+       },
+       true},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    const std::filesystem::path root = folder_ / std::to_wstring(index++);
+    const std::filesystem::path outside = root / L"outside";
+    const std::filesystem::path staging = root / L"FernquillSetupStage_31";
+    std::filesystem::create_directories(outside / L"sub");
+    test_support::WriteFile(outside / L"keep.txt", "not the installer's");
+    test_support::WriteFile(outside / L"sub" / L"deep.bin", std::string("\0\1\2", 3));
+    std::filesystem::create_directories(staging / L"old" / L"sub");
+    test_support::WriteFile(staging / L"leftover.txt", "from an earlier run");
+    test_support::WriteFile(staging / L"old" / L"sub" / L"read-only.txt", "older still");
+    test_support::WriteFile(staging / L"old" / L"hidden.txt", "hidden");
+    ASSERT_TRUE(::SetFileAttributesW((staging / L"old" / L"sub" / L"read-only.txt").c_str(),
+                                     FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesW((staging / L"old" / L"hidden.txt").c_str(),
+                                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    test_support::SymbolicLinks links;
+    links.Make(staging / L"linked", outside, true);
+    links.Make(staging / L"old" / L"sub" / L"linked again", outside, true);
+    const package_fixtures::Tree before = ReadTree(outside);
+
+    c.remove(staging);
+
+    EXPECT_TRUE(SameTree(ReadTree(outside), before)) << c.name;
+    // Folders that hold a link may stay: Wine's RemoveDirectoryW cannot remove a folder link (Windows can).
+    std::vector<std::wstring> expected;
+    if (c.expanded) {
+      for (const auto& [path, entry] : ReadTree(FixturePath(L"zips\\deflate.tree"))) {
+        if (entry) expected.push_back(path);
+      }
+      std::sort(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(FilesOutsideLinks(staging), expected) << c.name;
+  }
 }
 
 TEST_F(ExpandPackageTest, ExpandsEvenWhenLeftoversCannotAllBeRemoved) {

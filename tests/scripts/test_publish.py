@@ -17,6 +17,8 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
 import package_builder  # noqa: E402
 import publish  # noqa: E402
 
+USER_DATA_CASES = pathlib.Path(__file__).resolve().parents[1] / "deploy" / "user_data_cases.tsv"
+
 EXES = {"Fernquill.exe": b"MZ main", "FernquillLauncher.exe": b"MZ launcher"}
 URL = "https://updates.example.com/fernquill/Fernquill-1.0.zip"
 
@@ -86,6 +88,38 @@ LAYOUTS = [
     ("absolute entry", {**EXES, "/etc/evil": b"x"}, "points outside", []),
     ("drive entry", {**EXES, "C:/evil": b"x"}, "points outside", []),
 ]
+
+
+def read_user_data_cases():
+    """(path, expected) rows of the table the installer's own test reads too."""
+    cases = []
+    for line in USER_DATA_CASES.read_text(encoding="utf-8").splitlines():
+        if line.startswith("#") or not line:
+            continue
+        path, expected = line.split("\t")
+        cases.append((path, {"true": True, "false": False}[expected]))
+    return cases
+
+
+class UserDataRule(unittest.TestCase):
+    def test_the_warning_follows_the_installers_table(self):
+        cases = read_user_data_cases()
+        self.assertGreater(len(cases), 20)
+        for path, expected in cases:
+            with self.subTest(path=path):
+                self.assertEqual(publish.is_user_data(publish.split_entry(path)), expected)
+
+    def test_a_package_entry_the_installer_skips_is_warned_about(self):
+        with tempfile.TemporaryDirectory() as folder:
+            package = os.path.join(folder, "p.zip")
+            make_zip(package, {**EXES, "config./settings.ini": b"x", "imgui.ini.": b"x", "config.json": b"x"})
+            stderr = io.StringIO()
+            publish.main([package, "--version", "1", "--url", URL, "--output", os.path.join(folder, "latest.txt")],
+                         stderr=stderr)
+            warned = [line for line in stderr.getvalue().splitlines() if "warning:" in line]
+            self.assertEqual(len(warned), 2, stderr.getvalue())
+            self.assertIn("'config.'", warned[0])
+            self.assertIn("'imgui.ini.'", warned[1])
 
 
 class PackageLayouts(Folder):

@@ -89,4 +89,42 @@ ImmutableOnLinux::~ImmutableOnLinux() {
   if (applied_) RunLinuxShell(L"chattr -i -- '" + Utf8ToWide(unixPath_) + L"'");
 }
 
+namespace {
+
+bool Exists(const fs::path& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WaitForExistence(const fs::path& path, bool exists) {
+  for (int i = 0; i < 200; ++i) {
+    if (Exists(path) == exists) return true;
+    ::Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace
+
+SymbolicLinks::~SymbolicLinks() {
+  for (const Link& link : links_) {
+    if (!link.madeOnLinux) {
+      if (!::RemoveDirectoryW(link.path.c_str())) ::DeleteFileW(link.path.c_str());
+      continue;
+    }
+    StartLinuxProgram(L"Z:\\bin\\rm", {L"-f", Utf8ToWide(UnixPathOf(link.path))});
+    WaitForExistence(link.path, false);
+  }
+}
+
+void SymbolicLinks::Make(const fs::path& link, const fs::path& target, bool toFolder) {
+  const DWORD flags =
+      (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+  if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && Exists(link)) {
+    links_.push_back({link, false});
+    return;
+  }
+  StartLinuxProgram(L"Z:\\bin\\ln", {L"-s", Utf8ToWide(UnixPathOf(target)), Utf8ToWide(UnixPathOf(link))});
+  if (!WaitForExistence(link, true))
+    throw std::runtime_error("cannot make the link " + WideToUtf8(link.wstring()));
+  links_.push_back({link, true});
+}
+
 }  // namespace test_support

@@ -52,4 +52,26 @@ class ImmutableOnLinux {
   bool applied_ = false;
 };
 
+// Real symbolic links inside a test's tree, removed again (as links) when it ends. Wine 8's
+// CreateSymbolicLinkW reports success and makes nothing, so there the links are made on the Linux side;
+// and they must go there too: Wine's RemoveDirectoryW of such a link tries the folder it points to,
+// and its DeleteFileW deletes the file it points to and leaves the link.
+class SymbolicLinks {
+ public:
+  SymbolicLinks() = default;
+  ~SymbolicLinks();
+  SymbolicLinks(const SymbolicLinks&) = delete;
+  SymbolicLinks& operator=(const SymbolicLinks&) = delete;
+
+  // Throws when the link cannot be made.
+  void Make(const std::filesystem::path& link, const std::filesystem::path& target, bool toFolder);
+
+ private:
+  struct Link {
+    std::filesystem::path path;
+    bool madeOnLinux;
+  };
+  std::vector<Link> links_;
+};
+
 }  // namespace test_support
