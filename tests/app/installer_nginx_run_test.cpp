@@ -63,11 +63,12 @@ void AddRegistry(HKEY parent, const std::wstring& path, const std::wstring& inst
   BYTE data[8192];
   for (DWORD index = 0;; ++index) {
     DWORD nameLength = 512, dataSize = sizeof(data) - sizeof(wchar_t), type = 0;
-    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+    if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+      break;
     std::wstring value = std::to_wstring(type) + L":";
     if (type == REG_SZ || type == REG_EXPAND_SZ) {
-      value += Replaced(std::wstring(reinterpret_cast<const wchar_t*>(data), dataSize / sizeof(wchar_t)), install,
-                        L"<install>");
+      value += Replaced(std::wstring(reinterpret_cast<const wchar_t*>(data), dataSize / sizeof(wchar_t)),
+                        install, L"<install>");
     } else {
       value += std::to_wstring(dataSize) + L" bytes";
     }
@@ -75,7 +76,8 @@ void AddRegistry(HKEY parent, const std::wstring& path, const std::wstring& inst
   }
   for (DWORD index = 0;; ++index) {
     DWORD nameLength = 512;
-    if (::RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (::RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     AddRegistry(parent, path + L"\\" + std::wstring(name, nameLength), install, listing);
   }
   ::RegCloseKey(key);
@@ -110,7 +112,7 @@ Listing InstallAndDescribe(const std::wstring& exe, const fs::path& target) {
     for (const int id : {1004, 1006}) listing[L"control " + std::to_wstring(id)] = installer.Control(id).text;
     listing[L"progress"] = std::to_wstring(installer.Control(1005).progress);
     // The launcher stand-in writes its record once it runs.
-    setup_driver::WaitUntil([&] { return fs::exists(target / L"launcher-log.txt"); }, 20000);
+    test_support::WaitForReadableFile(target / L"launcher-log.txt", 20000);
     listing[L"exit code"] = std::to_wstring(installer.CloseAndWait());
   }
   const std::wstring install = target.wstring();
@@ -129,7 +131,8 @@ Listing InstallAndDescribe(const std::wstring& exe, const fs::path& target) {
 std::string Describe(const Listing& listing) {
   std::wstring text;
   for (const auto& [name, value] : listing) {
-    text += name + L" = " + (value.compare(0, 7, L"binary ") == 0 ? L"(binary)" : value.substr(0, 200)) + L"\n";
+    text +=
+        name + L" = " + (value.compare(0, 7, L"binary ") == 0 ? L"(binary)" : value.substr(0, 200)) + L"\n";
   }
   return test_support::WideToUtf8(text);
 }
@@ -143,12 +146,11 @@ TEST(InstallerNginxRun, InstallsExactlyWhatTheTestServerRunInstalls) {
   ASSERT_TRUE(::CopyFileW((packages + L"\\good.zip").c_str(), (updates / kPythonPackage).c_str(), FALSE));
   std::string digest = test_support::ReadFile(packages + L"\\good.zip.sha256");
   while (!digest.empty() && (digest.back() == '\n' || digest.back() == '\r')) digest.pop_back();
-  test_support::WriteFile(
-      updates / L"latest.txt",
-      "version=" + test_support::WideToUtf8(version) + "\nurl=" +
-          test_support::WideToUtf8(
-              test_server::Url(std::wstring(L"/updates/") + kPythonPackage, test_server::Listener::kFixedPort)) +
-          "\nsha256=" + digest + "\n");
+  test_support::WriteFile(updates / L"latest.txt", "version=" + test_support::WideToUtf8(version) + "\nurl=" +
+                                                       test_support::WideToUtf8(test_server::Url(
+                                                           std::wstring(L"/updates/") + kPythonPackage,
+                                                           test_server::Listener::kFixedPort)) +
+                                                       "\nsha256=" + digest + "\n");
 
   test_support::TempFolder temp(L"nginx");
   // Folder names of one length, so that the two runs' paths line up in every record.
@@ -163,7 +165,8 @@ TEST(InstallerNginxRun, InstallsExactlyWhatTheTestServerRunInstalls) {
   EXPECT_EQ(fromPython.at(L"control 1006"), L"Готово. Fernquill " + version + L" установлен и запущен.");
   EXPECT_EQ(fromPython.count(L"file Fernquill.exe"), 1u) << Describe(fromPython);
   EXPECT_EQ(fromPython.count(L"key Software\\Classes\\fernquill"), 1u) << Describe(fromPython);
-  EXPECT_EQ(fromNginx, fromPython) << "from nginx:\n" << Describe(fromNginx) << "from the test server:\n"
+  EXPECT_EQ(fromNginx, fromPython) << "from nginx:\n"
+                                   << Describe(fromNginx) << "from the test server:\n"
                                    << Describe(fromPython);
 
   // nginx, not some other server, answered: its own log has both requests.

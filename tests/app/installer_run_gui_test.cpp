@@ -90,9 +90,8 @@ TEST(InstallerRunGui, FolderWithBlanksAroundIsInstalledTrimmedAndSuccessLocksThe
   EXPECT_TRUE(std::filesystem::is_regular_file(target / L"Fernquill.exe"));
   EXPECT_TRUE(std::filesystem::is_regular_file(target / L"FernquillLauncher.exe"));
   // The launcher stand-in writes down where it was started; the worker starts it in the install folder.
-  ASSERT_TRUE(
-      setup_driver::WaitUntil([&] { return std::filesystem::exists(target / L"launcher-log.txt"); }, 20000));
-  const std::string log = test_support::ReadFile(target / L"launcher-log.txt");
+  const std::string log = test_support::WaitForReadableFile(target / L"launcher-log.txt", 20000);
+  ASSERT_FALSE(log.empty()) << "the launcher left no record";
   EXPECT_NE(log.find("working-folder: " + test_support::WideToUtf8(target.wstring()) + "\n"),
             std::string::npos)
       << log;

@@ -174,10 +174,12 @@ class InstallOutOfMemory : public InstallRun {
     g_failingAllocation = 0;
     // What the ended thread and the system release shortly after the end is given a moment; a started
     // launcher a longer one.
-    const int settle = install_run::EndedInSuccess(outcome.messages) ? 200 : 40;
-    for (int i = 0; i < settle; ++i) {
+    // Bounded by the clock: under load one look at the system's handle table can take long.
+    const ULONGLONG settleEnd =
+        ::GetTickCount64() + (install_run::EndedInSuccess(outcome.messages) ? 5000 : 1000);
+    for (;;) {
       outcome.handlesAfter = ProcessHandleCount(&outcome.handleCountSource);
-      if (outcome.handlesAfter <= outcome.handlesBefore) break;
+      if (outcome.handlesAfter <= outcome.handlesBefore || ::GetTickCount64() >= settleEnd) break;
       ::Sleep(25);
     }
     return outcome;
@@ -246,6 +248,8 @@ unsigned SweepSeed() {
 }
 
 TEST_F(InstallOutOfMemory, EveryFailingAllocationEndsTheRunOnceAndCleanly) {
+  // Unbuffered, so that a sweep stopped by its time limit still shows how far it came.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   PublishPackage(L"good.zip");
   const auto start = std::chrono::steady_clock::now();
   // A first run without failure warms up what the process keeps for good (DLLs, caches, the launcher's

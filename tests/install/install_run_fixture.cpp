@@ -113,18 +113,7 @@ std::wstring InstallRun::DoneText() const {
 }
 
 std::string InstallRun::WaitForLauncherLog() const {
-  const fs::path log = logFolder_ / L"launcher.log";
-  // The launcher moves its record into place; just after the move Wine may still refuse to open it.
-  for (int i = 0; i < 200; ++i) {
-    if (fs::exists(log)) {
-      try {
-        return test_support::ReadFile(log);
-      } catch (const std::runtime_error&) {
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return fs::exists(log) ? test_support::ReadFile(log) : std::string();
+  return test_support::WaitForReadableFile(logFolder_ / L"launcher.log", 10000);
 }
 
 }  // namespace install_run

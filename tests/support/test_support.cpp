@@ -4,10 +4,12 @@
 #include <lmcons.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -156,6 +158,22 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+std::string WaitForReadableFile(const std::filesystem::path& path, unsigned timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (std::filesystem::exists(path)) {
+      std::ifstream in(path, std::ios::binary);
+      if (in) {
+        std::ostringstream content;
+        content << in.rdbuf();
+        return content.str();
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::string();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 LauncherRecord ReadLauncherRecord(const std::filesystem::path& path) {

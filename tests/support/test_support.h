@@ -87,6 +87,10 @@ std::wstring EquipmentPath(const std::wstring& name);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 
+// The bytes of a file that another process is about to write: waits up to the timeout until it exists
+// and can be read (just after it appears, Wine may still refuse to open it); empty when it never could.
+std::string WaitForReadableFile(const std::filesystem::path& path, unsigned timeoutMs);
+
 using equipment::WideToUtf8;
 
 // What the launcher stand-in (equipment FernquillLauncher.exe) wrote down about one start of it.
