@@ -27,8 +27,12 @@ run_suite() {
   local status=0
   fernquill_with_display ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
   local result
-  result=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n 1 || true)
-  summary+=("$preset: ${result:-no test result} ($((SECONDS - started)) s with the build)")
+  # Output of a program that outlived its test can share the summary's line.
+  result=$(grep -oE '[0-9]+% tests passed.*' "$log" | tail -n 1 || true)
+  if [ -z "$result" ]; then
+    result="no test result (ctest exit status $status; its last line: $(tail -n 1 "$log" | cut -c1-300))"
+  fi
+  summary+=("$preset: $result ($((SECONDS - started)) s with the build)")
   [ "$status" -eq 0 ] || failed=1
 }
 

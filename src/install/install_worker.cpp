@@ -67,6 +67,12 @@ struct Run {
     FinishRun(comInit, success, text, std::move(outOfMemoryText));
   }
 
+  void Finish(bool success, std::unique_ptr<std::wstring> textObject) noexcept {
+    if (finished) return;
+    finished = true;
+    FinishRun(comInit, success, std::move(textObject));
+  }
+
   void FinishOutOfMemory() noexcept {
     if (finished) return;
     finished = true;
@@ -152,8 +158,10 @@ void RunSteps(Run& run, const InstallRequest& request, const std::wstring& updat
   RemoveTemporaryFiles(packagePath, stagingDir);
 
   PostStatus(texts::kProductPrefix + manifest.version + texts::kInstalledSuffix);
+  // Made before the application starts: once it runs, nothing may end the run as a failure.
+  auto doneText = std::make_unique<std::wstring>(texts::kDonePrefix + manifest.version + texts::kDoneSuffix);
   StartLauncher(request.installDir);
-  run.Finish(true, texts::kDonePrefix + manifest.version + texts::kDoneSuffix);
+  run.Finish(true, std::move(doneText));
 }
 
 // The window must become usable again whatever went wrong: a text that cannot be built for want of

@@ -64,6 +64,11 @@ void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text,
   PostFinishedAndUninitialize(comInitResult, success);
 }
 
+void FinishRun(HRESULT comInitResult, bool success, std::unique_ptr<std::wstring> textObject) noexcept {
+  PostTextObject(std::move(textObject));
+  PostFinishedAndUninitialize(comInitResult, success);
+}
+
 void FinishRunOutOfMemory(HRESULT comInitResult, std::unique_ptr<std::wstring> outOfMemoryText) noexcept {
   PostTextObject(outOfMemoryText ? std::move(outOfMemoryText) : NewText(kOutOfMemoryText));
   PostFinishedAndUninitialize(comInitResult, false);

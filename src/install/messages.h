@@ -30,6 +30,9 @@ inline constexpr wchar_t kOutOfMemoryText[] = L"Не хватило памяти
 void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text,
                std::unique_ptr<std::wstring> outOfMemoryText = nullptr) noexcept;
 
+// FinishRun with the final text already in the object that is posted: nothing is left to allocate.
+void FinishRun(HRESULT comInitResult, bool success, std::unique_ptr<std::wstring> textObject) noexcept;
+
 // Ends a run that failed for want of memory: kOutOfMemoryText (the object reserved for it, or a new one,
 // or none when even that cannot be had), WM_SETUP_FINISHED with 0, then CoUninitialize as FinishRun.
 void FinishRunOutOfMemory(HRESULT comInitResult,

@@ -119,6 +119,7 @@ struct Outcome {
   DWORD handlesAfter = 0;
   const char* handleCountSource = "";
   double seconds = 0;  // from the start of the run to the end of its thread
+  bool launcherStarted = false;
 };
 
 class InstallOutOfMemory : public InstallRun {
@@ -169,7 +170,11 @@ class InstallOutOfMemory : public InstallRun {
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     for (RecordedMessage& message : recorder.Drain()) outcome.messages.push_back(std::move(message));
     outcome.allocations = g_allocationCount;
-    if (install_run::EndedInSuccess(outcome.messages)) WaitForTheLauncherToEnd();
+    // Right after the end: a launcher that was started is still running, or has left its record.
+    outcome.launcherStarted = LauncherIsRunning() || fs::exists(logFolder_ / L"launcher.log");
+    WaitForTheLauncherToEnd();
+    std::error_code ignored;
+    fs::remove(logFolder_ / L"launcher.log", ignored);
     outcome.failureHappened = g_failureHappened;
     g_failingAllocation = 0;
     // What the ended thread and the system release shortly after the end is given a moment; a started
@@ -185,15 +190,18 @@ class InstallOutOfMemory : public InstallRun {
     return outcome;
   }
 
-  // A successful run starts the launcher; the next run can replace it only once it has ended.
-  void WaitForTheLauncherToEnd() const {
+  // A running program's file cannot be opened for writing without sharing.
+  bool LauncherIsRunning() const {
     const fs::path launcher = installDir_ / L"FernquillLauncher.exe";
-    for (int i = 0; i < 400; ++i) {
-      unique_file_handle alone(::CreateFileW(launcher.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (alone || ::GetLastError() == ERROR_FILE_NOT_FOUND) return;
-      ::Sleep(25);
-    }
+    unique_file_handle alone(::CreateFileW(launcher.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !alone && ::GetLastError() != ERROR_FILE_NOT_FOUND;
+  }
+
+  // The next run can replace the launcher only once it has ended; whatever the run's ending, it may have
+  // been started.
+  void WaitForTheLauncherToEnd() const {
+    for (int i = 0; i < 400 && LauncherIsRunning(); ++i) ::Sleep(25);
   }
 
   // The run's temporary files that are still there; only the package and the staging folder may be.
@@ -219,6 +227,7 @@ class InstallOutOfMemory : public InstallRun {
       EXPECT_EQ(text, DoneText()) << point;
     } else {
       EXPECT_EQ(text, kOutOfMemoryText) << point << ": " << WideToUtf8(text);
+      EXPECT_FALSE(outcome.launcherStarted) << point << ": the application was started, yet the run failed";
     }
     EXPECT_FALSE(outcome.exceptionEscaped) << point;
     EXPECT_TRUE(outcome.comBalanced) << point;
