@@ -27,8 +27,9 @@ run_suite() {
   local status=0
   fernquill_with_display ctest --preset "$preset" "${@:2}" 2>&1 | tee "$log" || status=$?
   local result
-  # Output of a program that outlived its test can share the summary's line.
-  result=$(grep -oE '[0-9]+% tests passed.*' "$log" | tail -n 1 || true)
+  # Output of a program that outlived its test can share the summary's line, and a test's raw bytes
+  # would make grep call the whole log binary.
+  result=$(grep -aoE '[0-9]+% tests passed.*' "$log" | tail -n 1 || true)
   if [ -z "$result" ]; then
     result="no test result (ctest exit status $status; its last line: $(tail -n 1 "$log" | cut -c1-300))"
   fi
