@@ -1,15 +1,89 @@
 // The platform's ceiling for HttpDownload: a bare WinHTTP read loop with the same session and request
-// options, 64 KiB reads and WriteFile to a file, no progress and no checks. Prints key=value figures.
+// options, 64 KiB reads and WriteFile to a file, no progress and no checks. With --post, the loop runs
+// on a second thread and posts one message per read to a window that this thread pumps, as the
+// installer's progress does: the platform's cost of that message. Prints key=value figures.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
+namespace {
+
+constexpr UINT kChunkMessage = WM_APP + 2;
+constexpr UINT kDoneMessage = WM_APP + 100;
+
+HWND CreatePumpedWindow() {
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = ::DefWindowProcW;
+  windowClass.hInstance = ::GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"BareDownloadBenchWindow";
+  ::RegisterClassW(&windowClass);
+  return ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
+// The whole request into the file; after each read a message to window when there is one.
+bool Download(const std::wstring& host, INTERNET_PORT port, const std::wstring& path, const wchar_t* target,
+              HWND window, unsigned long long& bytes) {
+  HINTERNET session = ::WinHttpOpen(L"FernquillSetup/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  ::WinHttpSetTimeouts(session, 5000, 5000, 15000, 15000);
+  HINTERNET connection = ::WinHttpConnect(session, host.c_str(), port, 0);
+  HINTERNET request = ::WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+  DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  ::WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
+  DWORD responseTimeout = 15000;
+  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof(responseTimeout));
+  if (request == nullptr ||
+      !::WinHttpSendRequest(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n",
+                            static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !::WinHttpReceiveResponse(request, nullptr)) {
+    std::fwprintf(stderr, L"bare_download_bench: request failed (%lu)\n", ::GetLastError());
+    return false;
+  }
+  HANDLE file =
+      ::CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::fwprintf(stderr, L"bare_download_bench: cannot create the file\n");
+    return false;
+  }
+  std::vector<char> buffer(65536);
+  bool ok = true;
+  for (;;) {
+    DWORD count = 0;
+    if (!::WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
+      std::fwprintf(stderr, L"bare_download_bench: read failed (%lu)\n", ::GetLastError());
+      ok = false;
+      break;
+    }
+    if (count == 0) break;
+    DWORD written = 0;
+    if (!::WriteFile(file, buffer.data(), count, &written, nullptr) || written != count) {
+      std::fwprintf(stderr, L"bare_download_bench: write failed\n");
+      ok = false;
+      break;
+    }
+    bytes += count;
+    if (window != nullptr) ::PostMessageW(window, kChunkMessage, 0, 0);
+  }
+  ::CloseHandle(file);
+  ::WinHttpCloseHandle(request);
+  ::WinHttpCloseHandle(connection);
+  ::WinHttpCloseHandle(session);
+  return ok;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fwprintf(stderr, L"usage: bare_download_bench <https url> <target file>\n");
+  const bool post = argc == 4 && std::wstring(argv[3]) == L"--post";
+  if (argc != 3 && !post) {
+    std::fwprintf(stderr, L"usage: bare_download_bench <https url> <target file> [--post]\n");
     return 2;
   }
   URL_COMPONENTS parts = {};
@@ -24,58 +98,39 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  const HWND window = post ? CreatePumpedWindow() : nullptr;
+  if (post && window == nullptr) {
+    std::fwprintf(stderr, L"bare_download_bench: no window\n");
+    return 1;
+  }
 
   LARGE_INTEGER frequency, start, stop;
   ::QueryPerformanceFrequency(&frequency);
   ::QueryPerformanceCounter(&start);
-  HINTERNET session = ::WinHttpOpen(L"FernquillSetup/1.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  ::WinHttpSetTimeouts(session, 5000, 5000, 15000, 15000);
-  HINTERNET connection = ::WinHttpConnect(session, host.c_str(), parts.nPort, 0);
-  HINTERNET request = ::WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                           WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-  DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-  ::WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
-  DWORD responseTimeout = 15000;
-  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
-                     sizeof(responseTimeout));
-  if (request == nullptr ||
-      !::WinHttpSendRequest(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n",
-                            static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !::WinHttpReceiveResponse(request, nullptr)) {
-    std::fwprintf(stderr, L"bare_download_bench: request failed (%lu)\n", ::GetLastError());
-    return 1;
-  }
-  HANDLE file =
-      ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    std::fwprintf(stderr, L"bare_download_bench: cannot create the file\n");
-    return 1;
-  }
-  std::vector<char> buffer(65536);
   unsigned long long bytes = 0;
-  for (;;) {
-    DWORD count = 0;
-    if (!::WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &count)) {
-      std::fwprintf(stderr, L"bare_download_bench: read failed (%lu)\n", ::GetLastError());
-      return 1;
+  unsigned long long messages = 0;
+  bool ok = false;
+  if (post) {
+    const DWORD mainThread = ::GetCurrentThreadId();
+    std::thread worker([&] {
+      ok = Download(host, parts.nPort, path, argv[2], window, bytes);
+      ::PostThreadMessageW(mainThread, kDoneMessage, 0, 0);
+    });
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.hwnd == nullptr && msg.message == kDoneMessage) break;
+      messages += msg.message == kChunkMessage;
+      ::DispatchMessageW(&msg);
     }
-    if (count == 0) break;
-    DWORD written = 0;
-    if (!::WriteFile(file, buffer.data(), count, &written, nullptr) || written != count) {
-      std::fwprintf(stderr, L"bare_download_bench: write failed\n");
-      return 1;
-    }
-    bytes += count;
+    worker.join();
+  } else {
+    ok = Download(host, parts.nPort, path, argv[2], nullptr, bytes);
   }
-  ::CloseHandle(file);
-  ::WinHttpCloseHandle(request);
-  ::WinHttpCloseHandle(connection);
-  ::WinHttpCloseHandle(session);
   ::QueryPerformanceCounter(&stop);
+  if (!ok) return 1;
   const double seconds =
       static_cast<double>(stop.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-  std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f\n", bytes, seconds,
-              static_cast<double>(bytes) / 1048576.0 / seconds);
+  std::printf("bytes=%llu seconds=%.3f mib_per_s=%.1f messages=%llu\n", bytes, seconds,
+              static_cast<double>(bytes) / 1048576.0 / seconds, messages);
   return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Download benchmark: 16 MiB and 256 MiB from the local HTTPS test server, through HttpDownload under
-# Wine, through a bare WinHTTP read loop (the platform's ceiling) and through curl on the host, in the
-# same run. Builds nothing: build the mingw preset first.
+# Wine, through a bare WinHTTP read loop (the platform's ceiling), through the same loop posting one
+# message per read to a pumped window (the platform's cost of the progress messages) and through curl on
+# the host, in the same run. Builds nothing: build the mingw preset first.
 # Usage: bench/download.sh [build dir]   (default build/mingw)
 # FERNQUILL_BENCH_DOWNLOAD_SMALL_MIB and FERNQUILL_BENCH_DOWNLOAD_LARGE_MIB change the two sizes,
 # FERNQUILL_BENCH_DOWNLOAD_ROUNDS the runs of the large file through HttpDownload and the bare loop, taken
@@ -55,9 +56,10 @@ run_installer() {  # size in MiB -> "mib_per_s peak_kib"
   sed -E 's/.*mib_per_s=([0-9.]+) peak_working_set_kib=([0-9]+).*/\1 \2/' <<<"$out"
 }
 
-run_bare() {  # size in MiB -> "mib_per_s"
+run_bare() {  # size in MiB, [--post] -> "mib_per_s"
   local size="$1" out
-  out="$("$WINE" "$bare_exe" "https://localhost:$port/bench/$size.bin" "$FERNQUILL_BUILD_DIR_WIN\\bench\\work\\bare-$size.bin")"
+  out="$("$WINE" "$bare_exe" "https://localhost:$port/bench/$size.bin" "$FERNQUILL_BUILD_DIR_WIN\\bench\\work\\bare-$size.bin" \
+    "${@:2}")"
   if [ "$(sha256sum <"$work/bare-$size.bin" | cut -d' ' -f1)" != "$expected_large" ]; then
     echo "the bare loop delivered other bytes: $out" >&2
     exit 1
@@ -80,22 +82,26 @@ run_curl() {  # size in MiB -> "mib_per_s"
 
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 > a + 0) ? b : a }'; }
 read -r wine_small peak_small < <(run_installer "$small")
-wine_large="" bare_large="" peak_large=0
+wine_large="" bare_large="" posting_large="" peak_large=0
 for _ in $(seq "${FERNQUILL_BENCH_DOWNLOAD_ROUNDS:-2}"); do
   read -r speed peak < <(run_installer "$large")
   wine_large="$(best "$wine_large" "$speed")"
   if [ "$peak" -gt "$peak_large" ]; then peak_large="$peak"; fi
   bare_large="$(best "$bare_large" "$(run_bare "$large")")"
+  posting_large="$(best "$posting_large" "$(run_bare "$large" --post)")"
 done
 curl_large="$(run_curl "$large")"
 ratio="$(awk -v a="$wine_large" -v b="$curl_large" 'BEGIN { printf "%.2f", a / b }')"
 bare_ratio="$(awk -v a="$wine_large" -v b="$bare_large" 'BEGIN { printf "%.2f", a / b }')"
+posting_ratio="$(awk -v a="$wine_large" -v b="$posting_large" 'BEGIN { printf "%.2f", a / b }')"
 
 printf '%-34s %12s\n' "download benchmark (localhost TLS)" ""
 printf '%-34s %12s\n' "HttpDownload $large MiB, MiB/s" "$wine_large"
 printf '%-34s %12s\n' "bare WinHTTP loop $large MiB, MiB/s" "$bare_large"
+printf '%-34s %12s\n' "bare loop + a post per read, MiB/s" "$posting_large"
 printf '%-34s %12s\n' "curl $large MiB, MiB/s" "$curl_large"
 printf '%-34s %12s\n' "HttpDownload / bare WinHTTP loop" "$bare_ratio"
+printf '%-34s %12s\n' "HttpDownload / bare loop + posts" "$posting_ratio"
 printf '%-34s %12s\n' "HttpDownload / curl" "$ratio"
 printf '%-34s %12s\n' "HttpDownload $small MiB, MiB/s" "$wine_small"
 printf '%-34s %12s\n' "peak working set, $small MiB, KiB" "$peak_small"
@@ -105,5 +111,6 @@ if [ -n "${FERNQUILL_BENCH_RESULTS:-}" ]; then
   printf '%s %s\n' download.small_mib "$small" download.large_mib "$large" \
     download.ours_mib_per_s "$wine_large" download.curl_mib_per_s "$curl_large" \
     download.bare_mib_per_s "$bare_large" \
+    download.posting_mib_per_s "$posting_large" \
     download.small_peak_kib "$peak_small" download.large_peak_kib "$peak_large" >>"$FERNQUILL_BENCH_RESULTS"
 fi

@@ -115,6 +115,9 @@ row "download $dl_large MiB over localhost TLS, MiB/s" "$(value download.ours_mi
   "bare WinHTTP $(value download.bare_mib_per_s)" \
   "$(ratio "$(value download.ours_mib_per_s)" "$(value download.bare_mib_per_s)")"
 row "download $dl_large MiB over localhost TLS, MiB/s" "$(value download.ours_mib_per_s)" \
+  "bare + posts $(value download.posting_mib_per_s)" \
+  "$(ratio "$(value download.ours_mib_per_s)" "$(value download.posting_mib_per_s)")"
+row "download $dl_large MiB over localhost TLS, MiB/s" "$(value download.ours_mib_per_s)" \
   "curl $(value download.curl_mib_per_s)" "$(ratio "$(value download.ours_mib_per_s)" "$(value download.curl_mib_per_s)")"
 row "SHA-256 of $sha_large MiB (page cache), MiB/s" "$(value sha256.ours_mib_per_s)" \
   "bare CNG $(value sha256.bare_mib_per_s)" "$(ratio "$(value sha256.ours_mib_per_s)" "$(value sha256.bare_mib_per_s)")"
@@ -130,6 +133,12 @@ row "deploy $files files / $deploy_mib MiB, empty folder, s" "$(value deploy.our
 row "deploy $files files / $deploy_mib MiB, over an install, s" "$(value deploy.ours_populated_s)" \
   "bare walk $(value deploy.bare_populated_s)" \
   "$(ratio "$(value deploy.ours_populated_s)" "$(value deploy.bare_populated_s)")"
+row "deploy $files files / $deploy_mib MiB, empty folder, s" "$(value deploy.ours_empty_s)" \
+  "checked walk $(value deploy.checked_empty_s)" \
+  "$(ratio "$(value deploy.ours_empty_s)" "$(value deploy.checked_empty_s)")"
+row "deploy $files files / $deploy_mib MiB, over an install, s" "$(value deploy.ours_populated_s)" \
+  "checked walk $(value deploy.checked_populated_s)" \
+  "$(ratio "$(value deploy.ours_populated_s)" "$(value deploy.checked_populated_s)")"
 row "peak working set, download of a $dl_small MiB package, MiB" "$(mib_of_kib "$(value download.small_peak_kib)")" "" ""
 row "peak working set, download of a $dl_large MiB package, MiB" "$(mib_of_kib "$(value download.large_peak_kib)")" "" ""
 row "peak working set, SHA-256 of a $sha_small MiB package, MiB" "$(mib_of_kib "$(value sha256.small_peak_kib)")" "" ""
