@@ -6,6 +6,7 @@
 #include <climits>
 #include <cwctype>
 #include <filesystem>
+#include <new>
 
 #include "common/unique_handle.h"
 
@@ -54,9 +55,9 @@ std::wstring WindowsErrorText() {
   return WindowsErrorTextFor(code);
 }
 
-namespace {
-
 bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+namespace {
 
 // Only a letter makes a drive; libstdc++ takes any character before a colon (1:, ::) for one.
 bool StartsWithDriveDesignator(const std::wstring& path) {
@@ -89,6 +90,14 @@ std::wstring TrimWhitespace(std::wstring text) {
   std::size_t end = text.size();
   while (end > begin && std::iswspace(text[end - 1])) --end;
   return text.substr(begin, end - begin);
+}
+
+bool IsDotEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+void ThrowIfOutOfMemory(const std::error_code& error) {
+  if (error == std::errc::not_enough_memory) throw std::bad_alloc();
 }
 
 std::wstring ToLowerText(std::wstring text) {

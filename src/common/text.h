@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 // Strict: any invalid byte gives an empty result. Views over 2^31-1 bytes are outside what it accepts.
 std::wstring Utf8ToWide(std::string_view bytes);
@@ -15,6 +16,15 @@ std::wstring WindowsErrorText();
 std::wstring WindowsErrorTextFor(unsigned long code);
 
 std::wstring JoinPath(const std::wstring& left, const std::wstring& right);
+
+bool IsPathSeparator(wchar_t c);
+
+// The "." and ".." entries that every folder listing holds.
+bool IsDotEntry(const wchar_t* name);
+
+// The library's error-code forms report memory exhaustion as an error code; it is no failure of the
+// path, so it is thrown on as std::bad_alloc.
+void ThrowIfOutOfMemory(const std::error_code& error);
 
 // Full path of a name in the Windows temporary folder, or empty when that folder cannot be had.
 std::wstring TempFilePath(std::wstring_view name);

@@ -82,6 +82,13 @@ struct gdi_object_traits {
   static void close(pointer value) noexcept { ::DeleteObject(value); }
 };
 
+// A FindFirstFileExW listing.
+struct find_handle_traits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer value) noexcept { ::FindClose(value); }
+};
+
 struct registry_key_traits {
   using pointer = HKEY;
   static pointer invalid() noexcept { return nullptr; }
@@ -112,6 +119,7 @@ using unique_file_handle = unique_handle<file_handle_traits>;
 using unique_local_memory = unique_handle<local_memory_traits>;
 using unique_co_task_memory = unique_handle<co_task_memory_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
+using unique_find_handle = unique_handle<find_handle_traits>;
 using unique_registry_key = unique_handle<registry_key_traits>;
 using unique_internet_handle = unique_handle<internet_handle_traits>;
 using unique_bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;

@@ -36,9 +36,10 @@ std::wstring WithoutLongPathPrefix(std::wstring path) {
   return path;
 }
 
-// The library's error-code forms report memory exhaustion as an error code; it is no failure of the path.
-void ThrowIfOutOfMemory(const std::error_code& error) {
-  if (error == std::errc::not_enough_memory) throw std::bad_alloc();
+// Any existing file or folder, for questions about it only: no access asked, nothing locked out.
+unique_file_handle OpenForQuery(const wchar_t* path) {
+  return unique_file_handle(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 bool FinalPathOfOpenFile(HANDLE file, std::wstring& finalPath) {
@@ -69,10 +70,7 @@ bool WeaklyCanonicalPath(const fs::path& path, fs::path& canonical) {
   fs::path existing = absolute;
   std::vector<fs::path> missing;
   for (;;) {
-    unique_file_handle file(::CreateFileW(existing.c_str(), 0,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (file) {
+    if (const unique_file_handle file = OpenForQuery(existing.c_str())) {
       std::wstring finalPath;
       if (!FinalPathOfOpenFile(file.get(), finalPath)) return false;
       fs::path result(finalPath);
@@ -91,21 +89,8 @@ bool WeaklyCanonicalPath(const fs::path& path, fs::path& canonical) {
   }
 }
 
-struct find_handle_traits {
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void close(pointer value) noexcept { ::FindClose(value); }
-};
-using unique_find_handle = unique_handle<find_handle_traits>;
-
 constexpr DWORD kAttributesThatBlockReplacing =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-bool IsDotEntry(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 std::wstring JoinRelative(const std::wstring& folder, const wchar_t* name) {
   return folder.empty() ? std::wstring(name) : folder + L'\\' + name;
@@ -114,16 +99,10 @@ std::wstring JoinRelative(const std::wstring& folder, const wchar_t* name) {
 // Where the file system supports reparse points, every link or junction carries
 // FILE_ATTRIBUTE_REPARSE_POINT in a listing, so a plain entry reached from the final form of the
 // staging folder is its own final form. Elsewhere a listing cannot tell a link, and each file is resolved.
-bool ListingShowsLinks(const std::wstring& folder) {
-  unique_file_handle handle(::CreateFileW(folder.c_str(), 0,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+bool ListingShowsLinks(HANDLE folder) {
   DWORD flags = 0;
-  if (!handle ||
-      !::GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
-    return false;
-  }
-  return (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
+  return ::GetVolumeInformationByHandleW(folder, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
 }
 
 // The first entry of a folder, "." and ".." included; false only when the folder cannot be listed.
@@ -180,9 +159,7 @@ enum class Resolved { kFile, kNotAFile, kFailed, kUnreadable };
 
 // The final path of an existing file or folder, links followed, without the \\?\ prefix.
 bool FinalPathOf(const std::wstring& path, std::wstring& finalPath) {
-  unique_file_handle file(::CreateFileW(path.c_str(), 0,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const unique_file_handle file = OpenForQuery(path.c_str());
   return file && FinalPathOfOpenFile(file.get(), finalPath);
 }
 
@@ -224,7 +201,11 @@ struct WalkFrame {
 bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& installDir, bool installCreatedNow,
                      std::wstring& errorText) {
   std::wstring stagingFinal;
-  if (!FinalPathOf(stagingDir, stagingFinal)) {
+  bool listingShowsLinks = false;
+  const unique_file_handle staging = OpenForQuery(stagingDir.c_str());
+  if (staging && FinalPathOfOpenFile(staging.get(), stagingFinal)) {
+    listingShowsLinks = ListingShowsLinks(staging.get());
+  } else {
     fs::path weaklyCanonical;  // a staging folder that is not there is reported by its listing below
     if (!WeaklyCanonicalPath(stagingDir, weaklyCanonical)) {
       errorText = kCannotFormTargetPath;
@@ -232,7 +213,6 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
     }
     stagingFinal = weaklyCanonical.wstring();
   }
-  const bool listingShowsLinks = ListingShowsLinks(stagingFinal);
 
   std::vector<WalkFrame> frames;
   WIN32_FIND_DATAW entry;
@@ -271,8 +251,9 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
     }
 
     const std::wstring source = JoinPath(stagingFinal, relativePath);
-    const bool plainFile = !isLink && listingShowsLinks;
-    if (!plainFile) {
+    bool inListedFolder = true;  // and so in the folder whose target the frame prepares
+    if (isLink || !listingShowsLinks) {
+      const std::wstring listedPath = relativePath;
       switch (ResolveLinkedFile(source, isLink, stagingFinal, relativePath)) {
         case Resolved::kFile:
           break;
@@ -285,14 +266,13 @@ bool CopyStagedFiles(const std::wstring& stagingDir, const std::wstring& install
           errorText = kCannotReadStagedFiles;
           return false;
       }
+      inListedFolder = relativePath == listedPath;
     }
     if (IsUserDataPath(relativePath)) continue;
 
     const std::wstring target = JoinPath(installDir, relativePath);
     TargetFolder linkedTarget;
-    TargetFolder& targetFolder =
-        plainFile || relativePath == JoinRelative(frame.relativeFolder, entry.cFileName) ? frame.target
-                                                                                         : linkedTarget;
+    TargetFolder& targetFolder = inListedFolder ? frame.target : linkedTarget;
     PrepareTargetFolder(target.substr(0, target.find_last_of(L"\\/")), targetFolder);
     if (!targetFolder.createdNow) ClearAttributesThatBlockReplacing(target);
     // std::filesystem::copy_file of mingw-w64 cannot overwrite; the platform copy can.

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -62,22 +63,19 @@ struct Run {
   std::unique_ptr<std::wstring> outOfMemoryText;
 
   void Finish(bool success, const std::wstring& text) noexcept {
-    if (finished) return;
-    finished = true;
-    FinishRun(comInit, success, text, std::move(outOfMemoryText));
+    if (Ending()) FinishRun(comInit, success, text, std::move(outOfMemoryText));
   }
 
   void Finish(bool success, std::unique_ptr<std::wstring> textObject) noexcept {
-    if (finished) return;
-    finished = true;
-    FinishRun(comInit, success, std::move(textObject));
+    if (Ending()) FinishRun(comInit, success, std::move(textObject));
   }
 
   void FinishOutOfMemory() noexcept {
-    if (finished) return;
-    finished = true;
-    FinishRunOutOfMemory(comInit, std::move(outOfMemoryText));
+    if (Ending()) FinishRunOutOfMemory(comInit, std::move(outOfMemoryText));
   }
+
+  // True only the first time: that call ends the run.
+  bool Ending() noexcept { return !std::exchange(finished, true); }
 };
 
 bool IsApplicationRunning() {

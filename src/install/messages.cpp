@@ -60,8 +60,7 @@ void FinishRun(HRESULT comInitResult, bool success, const std::wstring& text,
     // The window must not show an ending the worker could not say; this one it can.
     return FinishRunOutOfMemory(comInitResult, std::move(outOfMemoryText));
   }
-  PostTextObject(std::move(object));
-  PostFinishedAndUninitialize(comInitResult, success);
+  FinishRun(comInitResult, success, std::move(object));
 }
 
 void FinishRun(HRESULT comInitResult, bool success, std::unique_ptr<std::wstring> textObject) noexcept {

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <new>
 #include <system_error>
 #include <vector>
 
@@ -13,17 +12,6 @@
 #include "package/process.h"
 
 namespace {
-
-struct find_handle_traits {
-  using pointer = HANDLE;
-  static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void close(pointer value) noexcept { ::FindClose(value); }
-};
-using unique_find_handle = unique_handle<find_handle_traits>;
-
-bool IsDotEntry(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 // A link or junction goes as a link: RemoveDirectoryW or DeleteFileW of the reparse point itself,
 // which never touches what it points to.
@@ -110,7 +98,7 @@ bool ExpandPackage(const std::wstring& packagePath, const std::wstring& stagingD
   const std::filesystem::path staging(stagingDir);
   std::error_code created;
   std::filesystem::create_directories(staging, created);
-  if (created == std::errc::not_enough_memory) throw std::bad_alloc();  // no failure of the folder
+  ThrowIfOutOfMemory(created);
   if (created) {
     errorText = L"Не удалось создать временную папку.";
     return false;
