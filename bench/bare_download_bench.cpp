@@ -7,23 +7,13 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "equipment_log.h"
+#include "install/messages.h"
+#include "pumped_run.h"
+
 namespace {
-
-constexpr UINT kChunkMessage = WM_APP + 2;
-constexpr UINT kDoneMessage = WM_APP + 100;
-
-HWND CreatePumpedWindow() {
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = ::DefWindowProcW;
-  windowClass.hInstance = ::GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"BareDownloadBenchWindow";
-  ::RegisterClassW(&windowClass);
-  return ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           windowClass.hInstance, nullptr);
-}
 
 // The whole request into the file; after each read a message to window when there is one.
 bool Download(const std::wstring& host, INTERNET_PORT port, const std::wstring& path, const wchar_t* target,
@@ -69,7 +59,7 @@ bool Download(const std::wstring& host, INTERNET_PORT port, const std::wstring& 
       break;
     }
     bytes += count;
-    if (window != nullptr) ::PostMessageW(window, kChunkMessage, 0, 0);
+    if (window != nullptr) ::PostMessageW(window, WM_SETUP_PROGRESS, 0, 0);
   }
   ::CloseHandle(file);
   ::WinHttpCloseHandle(request);
@@ -98,7 +88,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  const HWND window = post ? CreatePumpedWindow() : nullptr;
+  const HWND window = post ? equipment::CreateMessageWindow(L"FernquillBareBenchWindow") : nullptr;
   if (post && window == nullptr) {
     std::fwprintf(stderr, L"bare_download_bench: no window\n");
     return 1;
@@ -111,18 +101,8 @@ int wmain(int argc, wchar_t** argv) {
   unsigned long long messages = 0;
   bool ok = false;
   if (post) {
-    const DWORD mainThread = ::GetCurrentThreadId();
-    std::thread worker([&] {
-      ok = Download(host, parts.nPort, path, argv[2], window, bytes);
-      ::PostThreadMessageW(mainThread, kDoneMessage, 0, 0);
-    });
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      if (msg.hwnd == nullptr && msg.message == kDoneMessage) break;
-      messages += msg.message == kChunkMessage;
-      ::DispatchMessageW(&msg);
-    }
-    worker.join();
+    RunWhilePumping([&] { ok = Download(host, parts.nPort, path, argv[2], window, bytes); },
+                    [&](const MSG& msg) { messages += msg.message == WM_SETUP_PROGRESS; });
   } else {
     ok = Download(host, parts.nPort, path, argv[2], nullptr, bytes);
   }

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "equipment_log.h"
 #include "install/messages.h"
 #include "net/http_download.h"
+#include "pumped_run.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
@@ -29,24 +29,16 @@ int wmain(int argc, wchar_t** argv) {
   ::QueryPerformanceFrequency(&frequency);
   bool ok = false;
   std::wstring error;
-  const DWORD mainThread = ::GetCurrentThreadId();
-  ::QueryPerformanceCounter(&start);
-  std::thread worker([&] {
-    ok = HttpDownload(url, &target, nullptr, error, true);
-    ::PostThreadMessageW(mainThread, WM_APP + 100, 0, 0);
-  });
   unsigned long long progressMessages = 0;
   unsigned lastPercent = 0;
-  MSG msg;
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (msg.hwnd == nullptr && msg.message == WM_APP + 100) break;
-    if (msg.message == WM_SETUP_PROGRESS) {
-      ++progressMessages;
-      lastPercent = static_cast<unsigned>(msg.wParam);
-    }
-    ::DispatchMessageW(&msg);
-  }
-  worker.join();
+  ::QueryPerformanceCounter(&start);
+  RunWhilePumping([&] { ok = HttpDownload(url, &target, nullptr, error, true); },
+                  [&](const MSG& msg) {
+                    if (msg.message == WM_SETUP_PROGRESS) {
+                      ++progressMessages;
+                      lastPercent = static_cast<unsigned>(msg.wParam);
+                    }
+                  });
   ::QueryPerformanceCounter(&stop);
 
   if (!ok) {

@@ -7,6 +7,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
+source "$root/scripts/lib.sh"
 build="${1:?usage: release-fixture.sh BUILD_DIR HOST}"
 host="${2:?usage: release-fixture.sh BUILD_DIR HOST}"
 state="$build/release"
@@ -17,7 +18,7 @@ openssl x509 -in "$cert/ca.pem" -outform DER -out "$cert/ca.der"
 fingerprint="$(openssl x509 -in "$cert/ca.pem" -noout -fingerprint -sha256)"
 stamp="$cert/trusted-in-prefix"
 if ! [ -f "$stamp" ] || [ "$(cat "$stamp")" != "$fingerprint" ]; then
-  "$build/wine-run" "$build/equipment/trust_test_ca.exe" "Z:$(tr '/' '\\' <<<"$cert/ca.der")"
+  "$build/wine-run" "$build/equipment/trust_test_ca.exe" "$(fernquill_windows_path "$cert/ca.der")"
   echo "$fingerprint" >"$stamp"
 fi
 
